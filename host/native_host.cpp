@@ -1,0 +1,88 @@
+#include "host/native_host.h"
+
+#include "bridge/javascript_interface.h"
+#include "host/placeholder_module.h"
+#include "modules/app/control_channel.h"
+#include "modules/util/native_call_util.h"
+
+namespace kx5 {
+
+NativeHost::NativeHost(JavaScriptInterface& js, AppPaths paths, const HostOptions& options)
+    : paths_(std::move(paths)), options_(options) {
+    objects_ = std::make_unique<NativeObjects>(js, paths_);
+    createDevices();
+    control_ = std::make_unique<ControlChannel>(js, defaultControlTable());
+    attachControlCommands();
+    createModules();
+}
+
+NativeHost::~NativeHost() {
+    // Modules go first, in key order, then the command handlers, then the
+    // shared objects.
+    for (auto& [key, module] : moduleTable_) {
+        for (auto& owned : modules_)
+            if (owned.get() == module) owned.reset();
+    }
+    modules_.clear();
+    control_.reset();
+    objects_.reset();
+}
+
+// The shared device objects, in their fixed creation order: MIDI client,
+// audio device, player, recorder, Tether discovery and connection, HTTP,
+// delegates, then the audio units.
+void NativeHost::createDevices() {}
+
+// Handlers of the control table's "convert" and "wavstat" entries.
+void NativeHost::attachControlCommands() {}
+
+void NativeHost::createModules() {
+    NativeObjects* o = objects_.get();
+    auto add = [&](std::unique_ptr<NativeCall> m) {
+        m->registerIn(moduleTable_);
+        modules_.push_back(std::move(m));
+    };
+    auto pending = [&](const char* name, std::initializer_list<const char*> fns) {
+        add(std::make_unique<PlaceholderModule>(o, name, fns));
+    };
+    pending("app", {"ready", "startevent", "getevent", "storage", "storage2", "clipboard",
+                    "importfile", "exportfile", "control", "locate", "dragdrop", "dropfiles",
+                    "exit"});
+    pending("midi", {"inendpoints", "inconnect", "indisconnect", "outendpoints", "outconnect",
+                     "outdisconnect", "send", "panel"});
+    pending("midix", {"client", "inendpoints", "inconnect", "indisconnect", "outendpoints",
+                      "outconnect", "outdisconnect", "send", "thru", "panel"});
+    pending("tgif", {"buffer", "param", "send", "thru"});
+    pending("audio", {"inputs", "outputs", "format", "convert", "split", "reverse"});
+    pending("player", {"device", "open", "play", "pause", "stop", "locate", "volume", "file",
+                       "status", "channels", "peakpower", "time", "totaltime", "output"});
+    pending("recorder", {"device", "create", "record", "pause", "stop", "volume", "file",
+                         "status", "channels", "peakpower", "time", "input"});
+    pending("sampler", {"create", "device", "open", "close", "start", "play", "pause", "stop",
+                        "locate", "begin", "end", "volume", "repeat", "speed", "pitch", "fadein",
+                        "fadeout", "file", "totaltime", "status"});
+    pending("tether", {"discovery", "connect", "disconnect", "device", "send", "inputmode",
+                       "timeout", "keepalive"});
+    pending("http", {"download", "upload", "cancel"});
+    pending("tcpip", {"connect", "close", "write"});
+    pending("netservice", {"search", "stop"});
+    pending("fs", {"separator",    "path",          "volumes",         "contents",
+                   "stat",         "exec",          "mkdir",           "unlink",
+                   "copy",         "move",          "unzip",           "readString",
+                   "readData",     "writeString",   "writeData",       "appendString",
+                   "appendData",   "openfilename",  "savefilename",    "choosefolder",
+                   "unmount",      "openmediafile", "importmediafile", "deletemediafile",
+                   "mediafileinfo"});
+    pending("security", {"kiv", "uuidgen", "md5", "encipher", "decipher", "aesencrypt",
+                         "aesdecrypt", "desencrypt", "desdecrypt"});
+    pending("ble", {"scanstart", "scanstop", "connect", "disconnect", "discover", "properties",
+                    "notify", "read", "write", "writewithoutresponse"});
+    pending("store", {"inert"});
+    pending("notification", {"token", "badge"});
+    pending("recognizer", {"start", "stop"});
+    pending("barcode", {"read"});
+    pending("sh", {"exec", "kill"});
+    add(std::make_unique<NativeCall_util>(o));
+}
+
+} // namespace kx5
