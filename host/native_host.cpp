@@ -3,6 +3,7 @@
 #include "bridge/javascript_interface.h"
 #include "host/placeholder_module.h"
 #include "modules/app/control_channel.h"
+#include "modules/security/native_call_security.h"
 #include "modules/util/native_call_util.h"
 
 namespace kx5 {
@@ -73,8 +74,7 @@ void NativeHost::createModules() {
                    "appendData",   "openfilename",  "savefilename",    "choosefolder",
                    "unmount",      "openmediafile", "importmediafile", "deletemediafile",
                    "mediafileinfo"});
-    pending("security", {"kiv", "uuidgen", "md5", "encipher", "decipher", "aesencrypt",
-                         "aesdecrypt", "desencrypt", "desdecrypt"});
+    add(std::make_unique<NativeCall_security>(o));
     pending("ble", {"scanstart", "scanstop", "connect", "disconnect", "discover", "properties",
                     "notify", "read", "write", "writewithoutresponse"});
     pending("store", {"inert"});
