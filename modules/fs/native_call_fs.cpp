@@ -1,8 +1,35 @@
 #include "modules/fs/native_call_fs.h"
 
+#include "bridge/encoding.h"
+#include "bridge/javascript_interface.h"
+#include "bridge/native_objects.h"
+#include "modules/fs/directory_listing.h"
+#include "modules/fs/file_content.h"
 #include "modules/fs/file_dialogs.h"
+#include "modules/fs/file_operations.h"
+#include "modules/fs/known_folders.h"
+#include "modules/fs/media_library.h"
+#include "modules/fs/volumes.h"
+#include "modules/fs/zip_extract.h"
+
+#include <cerrno>
+#include <optional>
 
 namespace kx5 {
+namespace {
+
+// A required argument the page left out is refused, not guessed.
+const std::string& required(const Args& args, size_t index) {
+    if (index >= args.size()) throw NativeException(EINVAL);
+    return args[index];
+}
+
+std::optional<std::string> optional(const Args& args, size_t index) {
+    if (index >= args.size()) return std::nullopt;
+    return args[index];
+}
+
+} // namespace
 
 NativeCall_fs::NativeCall_fs(NativeObjects* owner) : NativeCall(owner) {
     addFunctions({"separator",    "path",          "volumes",         "contents",
@@ -15,12 +42,89 @@ NativeCall_fs::NativeCall_fs(NativeObjects* owner) : NativeCall(owner) {
 }
 
 void NativeCall_fs::invoke(int32_t id, const Args& args, CallResult& result) {
+    NativeObjects& objects = *owner();
     switch (id) {
+    case Separator:
+        result.setString("/");
+        break;
+    case Path:
+        result.setString(folderForKey(optional(args, 0).value_or(""), objects.paths));
+        break;
+    case Volumes:
+        result.setString(listVolumes());
+        break;
+    case Contents:
+        result.setString(listFolder(required(args, 0), optional(args, 1)));
+        break;
+    case Stat:
+        result.setString(statEntry(required(args, 0)));
+        break;
+    case Exec:
+        openWithDefaultApplication(required(args, 0));
+        break;
+    case Mkdir:
+        makeFolders(required(args, 0));
+        break;
+    case Unlink:
+        removePath(required(args, 0));
+        break;
+    case Copy:
+        copyFile(required(args, 0), required(args, 1));
+        break;
+    case Move:
+        movePath(required(args, 0), required(args, 1));
+        break;
+    case Unzip:
+        extractZip(required(args, 0), required(args, 1));
+        break;
+    case ReadString:
+        result.setString(fromUtf8(readFileRange(required(args, 0), ReadRange{})));
+        break;
+    case ReadData: {
+        const std::string& path = required(args, 0);
+        const auto options = optional(args, 1);
+        const ReadRange range = options ? parseReadOptions(*options) : ReadRange{};
+        result.setString(hexEncode(readFileRange(path, range)));
+        break;
+    }
+    case WriteString:
+        replaceFileContent(required(args, 0), toUtf8(required(args, 1)));
+        break;
+    case WriteData:
+        replaceFileContent(required(args, 0), hexDecode(required(args, 1)));
+        break;
+    case AppendString:
+        appendFileContent(required(args, 0), toUtf8(required(args, 1)));
+        break;
+    case AppendData:
+        appendFileContent(required(args, 0), hexDecode(required(args, 1)));
+        break;
     case OpenFileName:
     case SaveFileName:
     case ChooseFolder:
     case OpenMediaFile:
-        runFileDialogCall(*owner(), id, args, result);
+        runFileDialogCall(objects, id, args, result);
+        break;
+    case Unmount: {
+        const std::string path = optional(args, 0).value_or("");
+        if (const auto failure = unmountVolume(path))
+            objects.js.postEvent(eventText({"fs", "unmountfailed", path, *failure}));
+        else
+            objects.js.postEvent(eventText({"fs", "unmounted", path}));
+        break;
+    }
+    case ImportMediaFile: {
+        const std::string copy =
+            importMediaFile(required(args, 0), mediaLibraryFolder(objects.paths));
+        objects.js.postEvent(eventText({"fs", "importmediafile", importRecord(copy)}));
+        break;
+    }
+    case DeleteMediaFile:
+        result.setString(
+            deleteMediaFile(optional(args, 0).value_or(""), mediaLibraryFolder(objects.paths)));
+        break;
+    case MediaFileInfo:
+        result.setString("");
         break;
     default:
         break;
