@@ -3,6 +3,7 @@
 #include "bridge/javascript_interface.h"
 #include "host/placeholder_module.h"
 #include "modules/app/control_channel.h"
+#include "modules/fs/native_call_fs.h"
 #include "modules/security/native_call_security.h"
 #include "modules/util/native_call_util.h"
 
@@ -67,13 +68,7 @@ void NativeHost::createModules() {
     pending("http", {"download", "upload", "cancel"});
     pending("tcpip", {"connect", "close", "write"});
     pending("netservice", {"search", "stop"});
-    pending("fs", {"separator",    "path",          "volumes",         "contents",
-                   "stat",         "exec",          "mkdir",           "unlink",
-                   "copy",         "move",          "unzip",           "readString",
-                   "readData",     "writeString",   "writeData",       "appendString",
-                   "appendData",   "openfilename",  "savefilename",    "choosefolder",
-                   "unmount",      "openmediafile", "importmediafile", "deletemediafile",
-                   "mediafileinfo"});
+    add(std::make_unique<NativeCall_fs>(o));
     add(std::make_unique<NativeCall_security>(o));
     pending("ble", {"scanstart", "scanstop", "connect", "disconnect", "discover", "properties",
                     "notify", "read", "write", "writewithoutresponse"});
