@@ -1,0 +1,159 @@
+// Start page: installs the bridge, builds the link and the parameter model,
+// finds the unit and shows the connection state. The editors come later and
+// build on window.kx5.
+import { installBridge } from './bridge/native.js';
+import { MIDIController } from './link/midi-controller.js';
+import { PortOutcome, PortPairing } from './link/port-pairing.js';
+import { createProductSetting } from './link/product-setting.js';
+import { Outcome, UnitConnection } from './link/unit-connection.js';
+import { AddressMap, loadAddressMapDefinition } from './params/address-map.js';
+import { Parameter } from './params/parameter.js';
+import { ReadWriteLogic } from './params/read-write-logic.js';
+
+const $ = (id) => document.getElementById(id);
+
+const MESSAGES = {
+    [Outcome.connected]: 'Connected.',
+    [Outcome.wrongDevice]: 'The selected port does not answer as a KX-5.',
+    [Outcome.firmwareTooOld]: 'The unit\'s firmware is too old for this editor. Please update the unit.',
+    [Outcome.applicationTooOld]: 'This editor is too old for the unit\'s firmware. Please update the editor.',
+    [Outcome.communicationError]: 'The unit stopped answering.',
+    [Outcome.factoryResetMode]: 'The unit is in factory-reset mode. Finish or leave it on the unit, then connect again.',
+    [Outcome.runningMode]: 'The unit is busy in a mode that does not allow editing.',
+    [PortOutcome.deviceNotFound]: 'No MIDI device found. Connect the KX-5 with USB.',
+    [PortOutcome.chooseDevice]: 'Choose the KX-5\'s MIDI port.',
+    [PortOutcome.disconnected]: 'The unit was disconnected.',
+};
+
+function showLink(state, text) {
+    const el = $('link-state');
+    el.dataset.state = state;
+    el.textContent = text;
+    $('disconnect-button').disabled = state !== 'connected';
+}
+
+function showProgress(value) {
+    const box = document.querySelector('.progress');
+    box.hidden = value === null;
+    box.querySelector('.bar').style.width = `${value ?? 0}%`;
+}
+
+// Reads whole blocks of the given areas; resolves at "end", rejects on time-out.
+function readAreas(kx5, areas) {
+    const tasks = [];
+    for (const area of areas) {
+        for (const id of kx5.map.areaBlocks(area)) {
+            const { address, sizes } = kx5.parameter.getblock(id);
+            let at = address;
+            for (const size of sizes) {
+                tasks.push({ address: at, size });
+                at += Math.abs(size);
+            }
+        }
+    }
+    return new Promise((resolve, reject) => {
+        const observer = (state) => {
+            if (typeof state === 'number') return showProgress(state);
+            kx5.readWrite.removeObserver(observer);
+            showProgress(null);
+            if (state === 'end') resolve();
+            else reject(new Error(state));
+        };
+        kx5.readWrite.addObserver(observer);
+        kx5.readWrite.readStart(tasks);
+    });
+}
+
+function fillPorts(kx5) {
+    const select = $('port-select');
+    select.replaceChildren();
+    for (const input of kx5.ports.inputs()) {
+        const option = document.createElement('option');
+        option.textContent = input.MIDIDeviceNameKey;
+        option.value = input.MIDIEndpointUIDKey;
+        option.record = input;
+        if (kx5.ports.input?.MIDIEndpointUIDKey === input.MIDIEndpointUIDKey) option.selected = true;
+        select.append(option);
+    }
+}
+
+function showSummary(kx5) {
+    const p = kx5.parameter;
+    $('patch-name').textContent = String(p.get('PATCH%COMMON%0')).trimEnd() || '–';
+    const loaded = kx5.map.block('IRDATA%STATUS').params.filter((q) => p.get(q.id) === 1).length;
+    $('slot-count').textContent = `${loaded} of ${kx5.setting.numOfIrData} loaded`;
+}
+
+async function connectUnit(kx5) {
+    showLink('busy', 'Connecting…');
+    const result = await kx5.connection.connect();
+    if (result.outcome === Outcome.connected) {
+        showLink('connected', `Connected to ${kx5.ports.input?.MIDIDeviceNameKey ?? 'the unit'}.`);
+        showSummary(kx5);
+        return;
+    }
+    showLink('error', MESSAGES[result.outcome] ?? result.outcome);
+    fillPorts(kx5);
+}
+
+async function main() {
+    const { native, $event } = installBridge(window);
+    const hostState = $('host-state');
+    hostState.dataset.state = native.hasHost ? 'host' : 'none';
+    hostState.textContent = native.hasHost ? 'desktop host' : 'preview (no host)';
+
+    const definition = await loadAddressMapDefinition();
+    const map = new AddressMap(definition);
+    const setting = createProductSetting(definition);
+    const controller = new MIDIController({ native, setting });
+    const ports = new PortPairing(native);
+    const parameter = new Parameter({ map, controller });
+    const readWrite = new ReadWriteLogic({ controller });
+    const kx5 = { native, map, setting, controller, ports, parameter, readWrite };
+    kx5.connection = new UnitConnection({
+        controller, setting, ports,
+        synchronize: () => readAreas(kx5, ['SETUP', 'SYSTEM', 'PATCH', 'IRDATA']),
+    });
+    window.kx5 = kx5;
+
+    controller.start();
+    native.midi.events.changed = () => {
+        if (ports.endpointsChanged() === PortOutcome.disconnected) {
+            kx5.connection.cancel();
+            showLink('error', MESSAGES[PortOutcome.disconnected]);
+        }
+        fillPorts(kx5);
+    };
+    $event.start();
+    native.app.ready();
+
+    $('port-form').addEventListener('submit', (e) => {
+        e.preventDefault();
+        const option = $('port-select').selectedOptions[0];
+        if (!option) return;
+        if (!ports.choose(option.record)) {
+            showLink('error', 'No output port belongs to this input.');
+            return;
+        }
+        connectUnit(kx5);
+    });
+    $('disconnect-button').addEventListener('click', () => {
+        kx5.connection.disconnect();
+        showLink('idle', 'Disconnected.');
+        fillPorts(kx5);
+    });
+
+    if (!native.hasHost) {
+        showLink('idle', 'Open this page in the KX-5 Editor program to reach the unit.');
+        return;
+    }
+    fillPorts(kx5);
+    const outcome = ports.autoConnect();
+    if (outcome === PortOutcome.connected) return connectUnit(kx5);
+    showLink(outcome === PortOutcome.deviceNotFound ? 'error' : 'idle', MESSAGES[outcome]);
+}
+
+main().catch((e) => {
+    showLink('error', `Start failed: ${e.message}`);
+    console.error(e);
+});
