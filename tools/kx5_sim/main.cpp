@@ -1,0 +1,132 @@
+// kx5-sim: the simulated KX-5 unit as a MIDI peer on virtual ALSA or JACK
+// ports. Prints "ready" once its ports exist; SIGUSR1 writes the memory dump,
+// SIGINT/SIGTERM end it (writing the dump too).
+#include "tools/kx5_sim/midi_peer.h"
+#include "tools/kx5_unit/delayed_sender.h"
+#include "tools/kx5_unit/kx5_unit.h"
+#include "tools/kx5_unit/sim_options.h"
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+
+using namespace kx5::sim;
+
+namespace {
+
+std::mutex printMutex;
+
+void print(const std::string& line) {
+    std::lock_guard lock(printMutex);
+    std::cout << line << std::endl;
+}
+
+void writeDump(const Kx5Unit& unit, const std::string& path) {
+    if (path.empty()) return;
+    std::string error;
+    if (unit.dumpToFile(path, &error))
+        print("dump " + path);
+    else
+        std::cerr << "kx5-sim: " << error << "\n";
+}
+
+std::unique_ptr<AddressMap> loadMap(const std::string& file) {
+    if (file.empty()) return std::make_unique<AddressMap>(AddressMap::builtIn());
+    std::ifstream in(file, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return std::make_unique<AddressMap>(AddressMap::parse(text.str()));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    const auto options = parseSimOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!options) {
+        std::cerr << "kx5-sim: " << error << "\n" << kSimUsage;
+        return 2;
+    }
+    if (options->help) {
+        std::cout << kSimUsage;
+        return 0;
+    }
+    try {
+        const auto map = loadMap(options->mapFile);
+        if (!options->dumpInitialFile.empty()) {
+            Kx5Unit unit(*map, options->unit, nullptr);
+            return unit.dumpToFile(options->dumpInitialFile, &error)
+                       ? 0
+                       : (std::cerr << error << "\n", 1);
+        }
+
+        // Signals are taken by sigwait below; every thread started from here
+        // on inherits the block.
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        sigaddset(&signals, SIGUSR1);
+        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+        // The peer exists only after the unit, but the unit's replies go to it.
+        std::mutex peerMutex;
+        MidiPeer* peerOut = nullptr;
+        auto toPeer = [&](const Bytes& m) {
+            std::lock_guard lock(peerMutex);
+            if (peerOut) peerOut->send(m);
+            if (options->verbose) print("tx " + hexText(m));
+        };
+        std::unique_ptr<DelayedSender> late;
+        if (options->replyDelayMs > 0)
+            late = std::make_unique<DelayedSender>(std::chrono::milliseconds(options->replyDelayMs),
+                                                   toPeer);
+        Kx5Unit unit(*map, options->unit, [&](const Bytes& m) {
+            if (late)
+                late->send(m);
+            else
+                toPeer(m);
+        });
+        if (options->verbose) unit.setTrace([](const std::string& line) { print("rx " + line); });
+
+        auto receive = [&](const Bytes& bytes, double t) { unit.receive(bytes, t); };
+        std::unique_ptr<MidiPeer> peer = options->api == "jack"
+                                             ? openJackPeer(options->name, receive)
+                                             : openAlsaPeer(options->name, receive);
+        {
+            std::lock_guard lock(peerMutex);
+            peerOut = peer.get();
+        }
+        print("ready " + options->api + " " + options->name);
+
+        for (;;) {
+            int sig = 0;
+            if (sigwait(&signals, &sig) != 0) break;
+            if (sig == SIGUSR1) {
+                writeDump(unit, options->dumpFile);
+                continue;
+            }
+            break;
+        }
+        {
+            std::lock_guard lock(peerMutex);
+            peerOut = nullptr;
+        }
+        peer.reset();
+        late.reset();
+        writeDump(unit, options->dumpFile);
+        const UnitStats s = unit.stats();
+        print("stats messages " + std::to_string(s.messages) + " overruns " +
+              std::to_string(s.overruns) + " bad-checksums " + std::to_string(s.badChecksums) +
+              " replies " + std::to_string(s.replies));
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "kx5-sim: " << e.what() << "\n";
+        return 1;
+    }
+}
