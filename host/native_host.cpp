@@ -2,10 +2,16 @@
 
 #include "bridge/javascript_interface.h"
 #include "host/placeholder_module.h"
+#include "midi/midi_client.h"
+#include "midi/midi_system.h"
+#include "midi/native_call_midi.h"
+#include "midi/native_call_midix.h"
 #include "modules/app/control_channel.h"
 #include "modules/fs/native_call_fs.h"
 #include "modules/security/native_call_security.h"
 #include "modules/util/native_call_util.h"
+
+#include <cstdlib>
 
 namespace kx5 {
 
@@ -33,7 +39,11 @@ NativeHost::~NativeHost() {
 // The shared device objects, in their fixed creation order: MIDI client,
 // audio device, player, recorder, Tether discovery and connection, HTTP,
 // delegates, then the audio units.
-void NativeHost::createDevices() {}
+void NativeHost::createDevices() {
+    const MidiApi midiApi = midiApiFrom(options_.arguments, std::getenv("KX5_MIDI_API"));
+    objects_->midiClient =
+        createSharedMidiClient(*objects_, makeProgramMidiDriver(midiApi, paths_.appName));
+}
 
 // Handlers of the control table's "convert" and "wavstat" entries.
 void NativeHost::attachControlCommands() {}
@@ -50,10 +60,8 @@ void NativeHost::createModules() {
     pending("app", {"ready", "startevent", "getevent", "storage", "storage2", "clipboard",
                     "importfile", "exportfile", "control", "locate", "dragdrop", "dropfiles",
                     "exit"});
-    pending("midi", {"inendpoints", "inconnect", "indisconnect", "outendpoints", "outconnect",
-                     "outdisconnect", "send", "panel"});
-    pending("midix", {"client", "inendpoints", "inconnect", "indisconnect", "outendpoints",
-                      "outconnect", "outdisconnect", "send", "thru", "panel"});
+    add(std::make_unique<NativeCall_midi>(o));
+    add(std::make_unique<NativeCall_midix>(o));
     pending("tgif", {"buffer", "param", "send", "thru"});
     pending("audio", {"inputs", "outputs", "format", "convert", "split", "reverse"});
     pending("player", {"device", "open", "play", "pause", "stop", "locate", "volume", "file",

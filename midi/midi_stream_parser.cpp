@@ -1,0 +1,99 @@
+#include "midi/midi_stream_parser.h"
+
+namespace kx5 {
+namespace {
+
+// Total length of the message a status byte starts; 0 for the bytes that are
+// not handled as short messages.
+size_t shortLength(uint8_t status) {
+    if (status < 0xF0) return (status >= 0xC0 && status <= 0xDF) ? 2 : 3;
+    switch (status) {
+    case 0xF1:
+    case 0xF3:
+        return 2;
+    case 0xF2:
+        return 3;
+    default:
+        return 0;
+    }
+}
+
+bool isSingleByte(uint8_t status) {
+    switch (status) {
+    case 0xF6:
+    case 0xF8:
+    case 0xFA:
+    case 0xFB:
+    case 0xFC:
+    case 0xFE:
+    case 0xFF:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+void MidiStreamParser::parse(const uint8_t* bytes, size_t size, const Sink& sink) {
+    for (size_t i = 0; i < size; ++i) {
+        if (bytes[i] & 0x80)
+            statusByte(bytes[i], sink);
+        else
+            dataByte(bytes[i], sink);
+    }
+}
+
+void MidiStreamParser::statusByte(uint8_t status, const Sink& sink) {
+    if (isSingleByte(status)) {
+        sink(&status, 1, false);
+        return;
+    }
+    if (status == 0xF4 || status == 0xF5 || status == 0xF9 || status == 0xFD) return;
+
+    pendingSize_ = 0; // an unfinished short message is abandoned
+    if (status == 0xF7) {
+        if (runningStatus_ == 1 && exclusiveLength_ > 0) {
+            exclusive_[exclusiveLength_++] = 0xF7;
+            sink(exclusive_.data(), exclusiveLength_, true);
+        }
+        runningStatus_ = 0;
+        exclusiveLength_ = 0;
+        return;
+    }
+    if (status == 0xF0) {
+        runningStatus_ = 1;
+        exclusive_[0] = 0xF0;
+        exclusiveLength_ = 1;
+        return;
+    }
+    if (runningStatus_ == 1) {
+        // Another message ends the exclusive one without its F7.
+        runningStatus_ = 0;
+        exclusiveLength_ = 0;
+    }
+    if (status < 0xF0) runningStatus_ = status;
+    pending_[0] = status;
+    pendingHave_ = 1;
+    pendingSize_ = shortLength(status);
+}
+
+void MidiStreamParser::dataByte(uint8_t data, const Sink& sink) {
+    if (pendingSize_ == 0) {
+        if (runningStatus_ == 1) {
+            if (exclusiveLength_ < kMaxExclusive - 1) exclusive_[exclusiveLength_++] = data;
+            return;
+        }
+        if (runningStatus_ == 0) return;
+        pending_[0] = runningStatus_;
+        pendingHave_ = 1;
+        pendingSize_ = shortLength(runningStatus_);
+    }
+    pending_[pendingHave_++] = data;
+    if (pendingHave_ == pendingSize_) {
+        sink(pending_.data(), pendingSize_, false);
+        pendingSize_ = 0;
+    }
+}
+
+} // namespace kx5
