@@ -1,0 +1,54 @@
+// A PulseAudio client connection with its own event thread (threaded main
+// loop). Callbacks run on that thread with the loop's lock held.
+#pragma once
+
+#include <pulse/pulseaudio.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace kx5 {
+
+class PulseConnection {
+  public:
+    // Connects to the default server (never spawns one); nullptr when no
+    // server answers within timeoutMs.
+    static std::unique_ptr<PulseConnection> connect(const std::string& clientName,
+                                                    int timeoutMs = 3000);
+    ~PulseConnection();
+    PulseConnection(const PulseConnection&) = delete;
+    PulseConnection& operator=(const PulseConnection&) = delete;
+
+    pa_threaded_mainloop* mainloop() const { return loop_; }
+    pa_context* context() const { return context_; }
+    bool onLoopThread() const { return pa_threaded_mainloop_in_thread(loop_) != 0; }
+
+    // With the lock held: waits until done() holds or timeoutMs passed;
+    // false on timeout. Callbacks wake the waiter with signal().
+    bool waitFor(const std::function<bool()>& done, int timeoutMs);
+    void signal() { pa_threaded_mainloop_signal(loop_, 0); }
+    // With the lock held: waits for an operation to finish and releases it.
+    bool waitOperation(pa_operation* op, int timeoutMs = 3000);
+
+    class Lock {
+      public:
+        explicit Lock(const PulseConnection& c) : loop_(c.loop_) {
+            pa_threaded_mainloop_lock(loop_);
+        }
+        ~Lock() { pa_threaded_mainloop_unlock(loop_); }
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+      private:
+        pa_threaded_mainloop* loop_;
+    };
+
+  private:
+    PulseConnection() = default;
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    bool started_ = false;
+};
+
+} // namespace kx5

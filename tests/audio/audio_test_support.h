@@ -1,0 +1,100 @@
+// Helpers of the audio tests: temporary folders, hand-made WAVE files, a
+// bridge registry without a window, and event waiting.
+#pragma once
+
+#include "bridge/app_paths.h"
+#include "bridge/javascript_interface.h"
+#include "bridge/native_objects.h"
+#include "bridge/ui_queue.h"
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kx5::test {
+
+class ScratchDir {
+  public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    // With a trailing "/".
+    std::string path() const { return path_ + "/"; }
+    std::string file(const std::string& name) const { return path() + name; }
+    // Names of the entries, sorted.
+    std::vector<std::string> entries() const;
+
+  private:
+    std::string path_;
+};
+
+struct WaveSpec {
+    uint16_t tag = 1;
+    uint16_t channels = 2;
+    uint32_t rate = 44100;
+    uint16_t bits = 16;
+    bool extensible = false;
+};
+
+// Writes a RIFF WAVE with the given raw data, independent of the code
+// under test.
+void writeWave(const std::string& path, const WaveSpec& spec, const std::vector<uint8_t>& data);
+// 16-bit interleaved samples to raw bytes and back.
+std::vector<uint8_t> pcm16(const std::vector<int16_t>& samples);
+std::vector<int16_t> samples16(const std::vector<uint8_t>& bytes);
+// frames x channels of a sine (channel c at frequency base * (c + 1)).
+std::vector<int16_t> sine16(size_t frames, int channels, uint32_t rate, double base = 440,
+                            double amplitude = 0.5);
+
+struct ParsedWave {
+    bool ok = false;
+    uint16_t tag = 0, channels = 0, blockAlign = 0, bits = 0;
+    uint32_t rate = 0, byteRate = 0;
+    uint32_t formatSize = 0;
+    std::vector<uint8_t> data;
+};
+ParsedWave readWave(const std::string& path);
+
+class InlineUiQueue final : public UiQueue {
+  public:
+    bool post(Closure c) override {
+        c();
+        return true;
+    }
+    void send(Closure c) override { c(); }
+    bool isUiThread() const override { return true; }
+};
+
+class CollectingInterface final : public JavaScriptInterface {
+  public:
+    using JavaScriptInterface::JavaScriptInterface;
+    void navigate(const std::string&) override {}
+    void processEvent() override {}
+    void requestClose() override {}
+};
+
+// A registry with its event queue; events are pulled with nextEvent.
+struct TestBridge {
+    TestBridge();
+    ~TestBridge();
+    // The next event, or "" when none arrived within the wait.
+    std::string nextEvent(std::chrono::milliseconds wait = std::chrono::seconds(20));
+    // Events until one starts with prefix (included), or all until the wait ends.
+    std::vector<std::string> eventsUntil(const std::string& prefix,
+                                         std::chrono::milliseconds wait = std::chrono::seconds(20));
+
+    ScratchDir temp;
+    AppPaths paths;
+    InlineUiQueue ui;
+    CollectingInterface js{ui};
+    std::unique_ptr<NativeObjects> objects;
+};
+
+// Splits an event text at the form feeds.
+std::vector<std::string> eventFields(const std::string& event);
+
+} // namespace kx5::test
