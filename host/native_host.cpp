@@ -1,5 +1,10 @@
 #include "host/native_host.h"
 
+#include "audio/audio_objects.h"
+#include "audio/native_call_audio.h"
+#include "audio/native_call_player.h"
+#include "audio/native_call_recorder.h"
+#include "audio/native_call_sampler.h"
 #include "bridge/javascript_interface.h"
 #include "host/placeholder_module.h"
 #include "midi/midi_client.h"
@@ -43,6 +48,9 @@ void NativeHost::createDevices() {
     const MidiApi midiApi = midiApiFrom(options_.arguments, std::getenv("KX5_MIDI_API"));
     objects_->midiClient =
         createSharedMidiClient(*objects_, makeProgramMidiDriver(midiApi, paths_.appName));
+    createAudioDeviceObjects(*objects_);
+    createAudioDelegates(*objects_);
+    createAudioUnits(*objects_);
 }
 
 // Handlers of the control table's "convert" and "wavstat" entries.
@@ -63,14 +71,10 @@ void NativeHost::createModules() {
     add(std::make_unique<NativeCall_midi>(o));
     add(std::make_unique<NativeCall_midix>(o));
     pending("tgif", {"buffer", "param", "send", "thru"});
-    pending("audio", {"inputs", "outputs", "format", "convert", "split", "reverse"});
-    pending("player", {"device", "open", "play", "pause", "stop", "locate", "volume", "file",
-                       "status", "channels", "peakpower", "time", "totaltime", "output"});
-    pending("recorder", {"device", "create", "record", "pause", "stop", "volume", "file",
-                         "status", "channels", "peakpower", "time", "input"});
-    pending("sampler", {"create", "device", "open", "close", "start", "play", "pause", "stop",
-                        "locate", "begin", "end", "volume", "repeat", "speed", "pitch", "fadein",
-                        "fadeout", "file", "totaltime", "status"});
+    add(std::make_unique<NativeCall_audio>(o));
+    add(std::make_unique<NativeCall_player>(o));
+    add(std::make_unique<NativeCall_recorder>(o));
+    add(std::make_unique<NativeCall_sampler>(o));
     pending("tether", {"discovery", "connect", "disconnect", "device", "send", "inputmode",
                        "timeout", "keepalive"});
     pending("http", {"download", "upload", "cancel"});
