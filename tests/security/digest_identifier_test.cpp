@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <set>
 
 using namespace kx5;
@@ -59,12 +58,13 @@ TEST(SecurityMd5, DigestsFilesAndReportsUnreadableOnes) {
 TEST(SecurityIdentifier, RandomUpperCaseIdentifiers) {
     TempFolder tmp;
     SecurityCalls call(tmp.path());
-    const std::regex shape("s[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}");
     std::set<std::string> seen;
     for (int i = 0; i < 100; ++i) {
         const std::string id = call("uuidgen");
         ASSERT_EQ(id.size(), 37u);
-        EXPECT_TRUE(std::regex_match(id, shape)) << id;
+        // Random (version 4) identifiers of the standard variant.
+        EXPECT_TRUE(hasShape(id, "sHHHHHHHH-HHHH-4HHH-HHHH-HHHHHHHHHHHH")) << id;
+        EXPECT_NE(std::string("89AB").find(id[20]), std::string::npos) << id;
         EXPECT_NE(id, "s01234567-89AB-CDEF-0123-456789ABCDEF");
         seen.insert(id);
     }

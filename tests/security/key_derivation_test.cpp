@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <regex>
 #include <sstream>
 
 using namespace kx5;
@@ -64,10 +63,10 @@ TEST(SecurityKeyDerivation, BuiltInPassphraseIsShortNonZeroAndNotStoredPlainly) 
 TEST(SecurityKeyDerivation, KivShapeAndSaltRules) {
     TempFolder tmp;
     SecurityCalls call(tmp.path());
-    const std::regex shape("s[0-9A-F]{32}/[0-9A-F]{32}");
+    const std::string shape = "s" + std::string(32, 'H') + "/" + std::string(32, 'H');
     const std::string kiv = call("kiv", {"0102030405060708"});
     EXPECT_EQ(kiv.size(), 66u);
-    EXPECT_TRUE(std::regex_match(kiv, shape)) << kiv;
+    EXPECT_TRUE(hasShape(kiv, shape)) << kiv;
     EXPECT_NE(call("kiv", {"0102030405060709"}), kiv);
     // Short salts are padded with zero bytes, long ones cut at 8 bytes.
     EXPECT_EQ(call("kiv", {"0102"}), call("kiv", {"0102000000000000"}));
@@ -75,7 +74,7 @@ TEST(SecurityKeyDerivation, KivShapeAndSaltRules) {
     // A zero salt is still a salt; no salt at all is the default key.
     EXPECT_NE(call("kiv", {"00"}), call("kiv", {""}));
     EXPECT_EQ(call("kiv"), call("kiv", {""}));
-    EXPECT_TRUE(std::regex_match(call("kiv", {""}), shape));
+    EXPECT_TRUE(hasShape(call("kiv", {""}), shape));
 }
 
 TEST(SecurityKeyDerivation, MatchesTheEncToolsMd5Derivation) {

@@ -42,6 +42,16 @@ void writeFile(const std::string& path, const std::string& bytes) {
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 
+bool hasShape(const std::string& text, const std::string& pattern) {
+    if (text.size() != pattern.size()) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const bool hex = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+        if (pattern[i] == 'H' ? !hex : c != pattern[i]) return false;
+    }
+    return true;
+}
+
 int runTool(const std::vector<std::string>& argv, const std::string& stdoutPath) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

@@ -26,6 +26,10 @@ class TempFolder {
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 
+// True when `text` has the form of `pattern`, where "H" stands for one
+// upper-case hex digit and every other character for itself.
+bool hasShape(const std::string& text, const std::string& pattern);
+
 // Runs argv[0] (looked up in PATH) with stdin from /dev/null and stdout to
 // `stdoutPath` when given; returns the exit status, -1 when it did not exit.
 int runTool(const std::vector<std::string>& argv, const std::string& stdoutPath = {});
