@@ -36,7 +36,10 @@ std::unique_ptr<PulsePlayback> PulsePlayback::open(const Config& config, Fill fi
     pa_buffer_attr attr;
     attr.maxlength = static_cast<uint32_t>(-1);
     attr.tlength = static_cast<uint32_t>(config.bufferBytes * config.bufferCount);
-    attr.prebuf = static_cast<uint32_t>(-1);
+    // Playback starts with the first whole buffer; the server may choose a
+    // smaller target than asked for, which a prebuffer of the whole target
+    // would then never reach.
+    attr.prebuf = static_cast<uint32_t>(config.bufferBytes);
     attr.minreq = static_cast<uint32_t>(config.bufferBytes);
     attr.fragsize = static_cast<uint32_t>(-1);
     const char* device = config.device.empty() ? nullptr : config.device.c_str();
