@@ -37,6 +37,13 @@ void writeInPlace(const std::string& path, std::string_view bytes) {
     if (!fd.close()) throw NativeException();
 }
 
+// A file without any write permission bit counts as write-protected even for
+// root, as the listing reports it.
+void refuseWriteProtected(const std::string& path, const struct stat& st) {
+    if ((st.st_mode & 0222) == 0) throw NativeException(EACCES);
+    if (access(path.c_str(), W_OK) != 0) throw NativeException();
+}
+
 void syncFolder(const std::string& folder) {
     UniqueFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd) fsync(fd.get());
@@ -107,6 +114,9 @@ void replaceFileContent(const std::string& path, std::string_view bytes) {
     }
     if (exists && S_ISDIR(old.st_mode)) throw NativeException(EISDIR);
     if (exists && !S_ISREG(old.st_mode)) return writeInPlace(target, bytes);
+    // Renaming over a file would replace it even when the file itself may not
+    // be written; a write-protected file stays as it is.
+    if (exists) refuseWriteProtected(target, old);
 
     const std::string folder = parentFolder(target);
     TemporaryFile temp = TemporaryFile::createBeside(target);
@@ -131,6 +141,8 @@ void replaceFileContent(const std::string& path, std::string_view bytes) {
 }
 
 void appendFileContent(const std::string& path, std::string_view bytes) {
+    if (struct stat st{}; stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        refuseWriteProtected(path, st);
     UniqueFd fd(open(path.c_str(),
                      O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666));
     if (!fd) throw NativeException();

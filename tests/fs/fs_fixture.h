@@ -1,0 +1,130 @@
+// The "fs" module over real temporary folders, called through the bridge's
+// routing as the page calls it.
+#pragma once
+
+#include "bridge/app_paths.h"
+#include "bridge/javascript_interface.h"
+#include "bridge/native_objects.h"
+#include "bridge/ui_queue_glib.h"
+#include "modules/fs/native_call_fs.h"
+
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace kx5::fstest {
+
+namespace stdfs = std::filesystem;
+
+class PullOnlyInterface final : public JavaScriptInterface {
+  public:
+    using JavaScriptInterface::JavaScriptInterface;
+    void navigate(const std::string&) override {}
+    void processEvent() override {}
+    void requestClose() override {}
+};
+
+// Sets an environment variable for the lifetime of the object.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (old_)
+            setenv(name_, old_->c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+inline std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void writeAll(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+class FsModule : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (stdfs::temp_directory_path() / "kx5-fs-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        root = pattern + "/";
+        paths.appName = "fs-test";
+        paths.dataFolder = root + "appdata/";
+        paths.configFolder = root + "config/";
+        paths.tempFolder = root + "temp/";
+        stdfs::create_directories(paths.tempFolder);
+        g_main_context_push_thread_default(context);
+        ui = std::make_unique<GlibUiQueue>(context);
+        js = std::make_unique<PullOnlyInterface>(*ui);
+        objects = std::make_unique<NativeObjects>(*js, paths);
+        module = std::make_unique<NativeCall_fs>(objects.get());
+        module->registerIn(table);
+    }
+
+    void TearDown() override {
+        module.reset();
+        objects.reset();
+        js.reset();
+        ui.reset();
+        g_main_context_pop_thread_default(context);
+        g_main_context_unref(context);
+        // Read-only folders made by a test must not stop the clean-up.
+        std::error_code ec;
+        for (auto it = stdfs::recursive_directory_iterator(root, ec);
+             it != stdfs::recursive_directory_iterator(); it.increment(ec))
+            if (it->is_directory(ec) && !it->is_symlink(ec))
+                stdfs::permissions(it->path(), stdfs::perms::owner_all, ec);
+        stdfs::remove_all(root, ec);
+    }
+
+    std::string call(const std::string& function, Args args = {}) {
+        return dispatchCall(table, "$$fs_" + function, std::move(args));
+    }
+
+    std::vector<std::string> events() {
+        std::vector<std::string> out;
+        for (std::string e = js->pullEvent(); !e.empty(); e = js->pullEvent())
+            out.push_back(e);
+        return out;
+    }
+
+    std::string file(const std::string& name, const std::string& bytes) {
+        const std::string path = root + name;
+        stdfs::create_directories(stdfs::path(path).parent_path());
+        writeAll(path, bytes);
+        return path;
+    }
+
+    std::string root;
+    AppPaths paths;
+    GMainContext* context = g_main_context_new();
+    std::unique_ptr<GlibUiQueue> ui;
+    std::unique_ptr<PullOnlyInterface> js;
+    std::unique_ptr<NativeObjects> objects;
+    std::unique_ptr<NativeCall_fs> module;
+    ModuleTable table;
+};
+
+} // namespace kx5::fstest
