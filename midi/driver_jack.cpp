@@ -355,10 +355,24 @@ int JackMidiDriver::count(MidiDirection direction) {
     return s ? static_cast<int>(s->ports(direction).size()) : 0;
 }
 
+std::string JackMidiDriver::productNameOf(const std::string& portName) {
+    const size_t colon = portName.find(':');
+    std::string client = portName.substr(0, colon);
+    if ((client == "a2j" || client == "Midi-Bridge") && colon != std::string::npos) {
+        // Bridges of the ALSA sequencer put the device's name first in the
+        // port name: "a2j:KX-5 [24] (capture): KX-5 MIDI 1".
+        const std::string port = portName.substr(colon + 1);
+        const size_t end = std::min({port.find(" ["), port.find(" ("), port.find(':')});
+        const std::string device = port.substr(0, end);
+        if (!device.empty()) client = device;
+    }
+    return cutToUtf16Units(client, 31);
+}
+
 std::optional<std::string> JackMidiDriver::productName(MidiDirection direction, int n) {
     const auto name = portName(direction, n);
     if (!name) return std::nullopt;
-    return cutToUtf16Units(name->substr(0, name->find(':')), 31);
+    return productNameOf(*name);
 }
 
 std::string JackMidiDriver::interfaceName(MidiDirection direction, int n) {

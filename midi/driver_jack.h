@@ -7,7 +7,9 @@
 // own ports are left out.
 // Names:
 //   product name   = the JACK client name (before the first ':'), cut to 31
-//                    characters;
+//                    characters; for the ALSA bridges "a2j" and
+//                    "Midi-Bridge", whose one client carries every device,
+//                    the device's name at the start of the port name;
 //   interface name = "jack:" + the full port name, without a " [N]" group
 //                    (the volatile sequencer client number that ALSA bridges
 //                    put into port names). JACK port names are unique and do
@@ -38,7 +40,8 @@ class JackMidiDriver final : public MidiDriver {
     std::unique_ptr<MidiInputStream> openInput(int n, MidiReceiver receiver) override;
     std::unique_ptr<MidiOutputStream> openOutput(int n) override;
 
-    // The interface name for a JACK port name.
+    // The names for a full JACK port name.
+    static std::string productNameOf(const std::string& portName);
     static std::string interfaceNameOf(const std::string& portName);
 
   private:
