@@ -178,26 +178,31 @@ TEST(SimUnit, StreamPiecesRealtimeBytesAndBrokenMessages) {
 }
 
 TEST(SimUnit, InputFasterThanTheLineRateIsLost) {
-    // 254-byte DT1s, the largest the editor sends.
+    // 253-byte DT1s, the largest the editor sends.
     Bench paced;
     Bytes big = paced.frame(kCommandDt1, 0x31300000, Bytes(240, 0x01));
-    big.resize(big.size()); // 254 bytes
     double t = 0;
     for (int i = 0; i < 50; ++i) {
-        t += 254 * 10.0 / 312500 + 0.002; // the editor's pacing plus timer slack
+        t += 253 * 10.0 / 312500 + 0.002; // the editor's pacing plus timer slack
         paced.unit.receive(big, t);
     }
     EXPECT_EQ(paced.unit.stats().overruns, 0u);
 
-    Bench burst;
+    Bench burst({.inputBufferBytes = 512});
     for (int i = 0; i < 5; ++i)
         burst.unit.receive(big, 1.0);
-    EXPECT_EQ(burst.unit.stats().messages, 2u) << "the 512-byte buffer holds two";
+    EXPECT_EQ(burst.unit.stats().messages, 2u) << "a 512-byte buffer holds two";
     EXPECT_EQ(burst.unit.stats().overruns, 3u);
-    burst.unit.receive(big, 1.0 + 254 * 10.0 / 312500);
+    burst.unit.receive(big, 1.0 + 253 * 10.0 / 312500);
     EXPECT_EQ(burst.unit.stats().messages, 3u) << "room again once one has drained";
 
-    Bench din({.inputBitsPerSecond = 31250});
+    Bench unpaced; // an IR slot written without pacing
+    for (int i = 0; i < 112; ++i)
+        unpaced.unit.receive(big, 2.0);
+    EXPECT_EQ(unpaced.unit.stats().messages, 16u) << "4096 / 253";
+    EXPECT_EQ(unpaced.unit.stats().overruns, 96u);
+
+    Bench din({.inputBitsPerSecond = 31250, .inputBufferBytes = 512});
     din.unit.receive(big, 1.0);
     din.unit.receive(big, 1.0);
     din.unit.receive(big, 1.02); // 20 ms later: DIN has moved only 62 bytes

@@ -17,9 +17,10 @@ struct UnitOptions {
     int communicationLevel = 0;
     uint8_t runningMode = 0x01;
     // Receive rate (bits per second; 0: unlimited) and input buffer. The
-    // default is the USB rate the editor paces its messages to.
+    // default rate is the USB rate the editor paces its messages to; the
+    // buffer absorbs scheduling jitter of a few messages, not a burst.
     double inputBitsPerSecond = 312500;
-    size_t inputBufferBytes = 512;
+    size_t inputBufferBytes = 4096;
     // Largest data part of one DT1 the unit sends; longer answers are split.
     size_t maxReplyData = 256;
     // Faults for tests.

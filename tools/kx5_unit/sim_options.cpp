@@ -17,7 +17,7 @@ const char* const kSimUsage =
     "  --level N              communication level answered (default 0)\n"
     "  --running-mode HEX     running mode answered (default 01)\n"
     "  --baud N               input rate in bits/s, 0 unlimited (default 312500)\n"
-    "  --input-buffer N       input buffer in bytes (default 512)\n"
+    "  --input-buffer N       input buffer in bytes (default 4096)\n"
     "Faults:\n"
     "  --no-reply             never answer\n"
     "  --reply-delay MS       answer MS milliseconds late\n"
