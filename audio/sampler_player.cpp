@@ -306,7 +306,8 @@ void SamplerPlayer::serviceBuffer(uint8_t* buffer, size_t bytes) {
                 &right);
     lastGain_ = target;
     std::memset(buffer + filled, 0, bytes - filled);
-    position_ += static_cast<float>(frames) * speed_ / static_cast<float>(rate_);
+    // A voice that came to rest in this buffer stays at its begin point.
+    if (playing_) position_ += static_cast<float>(frames) * speed_ / static_cast<float>(rate_);
     meter_.push(static_cast<uint32_t>(bytes / blockAlign), left, right);
 }
 

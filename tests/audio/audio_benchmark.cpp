@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
     ScratchDir dir;
     std::vector<int16_t> samples = sine16(frames, 2, rate, 220, 0.4);
     std::mt19937 noise(1);
-    for (auto& s : samples) s = static_cast<int16_t>(s + static_cast<int>(noise() % 2001) - 1000);
+    for (auto& s : samples)
+        s = static_cast<int16_t>(s + static_cast<int>(noise() % 2001) - 1000);
     const std::string wav = dir.file("long.wav");
     writeWave(wav, {}, pcm16(samples));
     samples.clear();
@@ -66,8 +67,10 @@ int main(int argc, char** argv) {
     report("split WAV into 2 mono", length, [&] {
         return splitWave(wav, {dir.file("l.wav"), dir.file("r.wav")}, dir.path());
     });
-    report("reverse WAV", length, [&] { return reverseWave(wav, dir.file("rev.wav"), dir.path()); });
-    report("reverse MP3", length, [&] { return reverseWave(mp3, dir.file("rev2.wav"), dir.path()); });
+    report("reverse WAV", length,
+           [&] { return reverseWave(wav, dir.file("rev.wav"), dir.path()); });
+    report("reverse MP3", length,
+           [&] { return reverseWave(mp3, dir.file("rev2.wav"), dir.path()); });
 
     // One 1024-frame unit buffer: gain, meter, and a sampler ramp.
     std::vector<int16_t> buffer = sine16(1024, 2, rate);

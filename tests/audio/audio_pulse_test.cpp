@@ -428,3 +428,60 @@ TEST_F(PulseBridge, SamplerRepeatPlaysTheRangeThreeTimesWithOneEof) {
         loud += v == 12000 ? 1 : 0;
     EXPECT_NEAR(double(loud) / 2, 3 * 4410, 50);
 }
+
+TEST_F(PulseBridge, PlayerAndRecorderWithoutANetworkStreamAnswerNeutrally) {
+    NativeCall_player player(bridge.objects.get());
+    NativeCall_recorder recorder(bridge.objects.get());
+    const std::string path = constantWave(files, "a.wav", 4410, 100);
+    player.call("output", {"true"});
+    recorder.call("input", {"yes"});
+    EXPECT_EQ(player.call("open", {path}), "b");
+    player.call("play", {});
+    EXPECT_EQ(player.call("status", {}), "d0");
+    EXPECT_EQ(player.call("channels", {}), "d0");
+    EXPECT_EQ(player.call("volume", {"0.5"}), "f0.000000");
+    EXPECT_EQ(player.call("peakpower", {"0"}), "f-120.000000");
+    EXPECT_EQ(recorder.call("create", {files.file("r.wav"), "4"}), "b");
+    EXPECT_EQ(recorder.call("status", {}), "d0");
+    EXPECT_EQ(bridge.objects->audioOutputUnit->client(), nullptr);
+
+    player.call("output", {"false"});
+    recorder.call("input", {"0"});
+    EXPECT_EQ(player.call("open", {path}), "b1");
+    EXPECT_EQ(player.call("channels", {}), "d2");
+    EXPECT_EQ(recorder.call("channels", {}), "d2");
+    EXPECT_EQ(files.entries(), std::vector<std::string>{"a.wav"});
+}
+
+TEST_F(PulseBridge, SamplerLoopsItsRangeAndStopsWithFades) {
+    NativeCall_sampler sampler(bridge.objects.get());
+    sampler.call("create", {"1"});
+    const std::string path = constantWave(files, "dc.wav", 17640, 9000); // 0.4 s
+    ASSERT_EQ(sampler.call("open", {"0", path}), "b1");
+    EXPECT_EQ(sampler.call("totaltime", {"0"}), "f0.400000");
+    EXPECT_EQ(sampler.call("end", {"0", "0.15"}), "f0.150000");
+    EXPECT_EQ(sampler.call("begin", {"0", "0.3"}), "f0.000000"); // past the range end
+    EXPECT_EQ(sampler.call("begin", {"0", "0.1"}), "f0.100000");
+    EXPECT_EQ(sampler.call("time", {"0"}), "v");
+    sampler.call("repeat", {"0", "1"});
+    sampler.call("play", {"0"});
+    EXPECT_EQ(bridge.eventsUntil("sampler\feof"),
+              std::vector<std::string>{"sampler\feof\f0\f" + path});
+    auto status = parseList(sampler.call("status", {}));
+    EXPECT_EQ(status[0].get("state").get<double>(), 0);
+    EXPECT_NEAR(status[0].get("time").get<double>(), 0.1, 1e-6); // rests at the begin point
+
+    // Endless repeat: a stop with a long fade-out is "stopping" until a
+    // forced stop cuts it short.
+    sampler.call("repeat", {"0", "-1"});
+    sampler.call("fadeout", {"0", "30"});
+    sampler.call("play", {"0"});
+    ASSERT_TRUE(waitUntil(
+        [&] { return parseList(sampler.call("status", {}))[0].get("state").get<double>() == 2; }));
+    sampler.call("stop", {"0"});
+    EXPECT_EQ(parseList(sampler.call("status", {}))[0].get("state").get<double>(), 1);
+    sampler.call("stop", {"0", "true"});
+    EXPECT_TRUE(waitUntil(
+        [&] { return parseList(sampler.call("status", {}))[0].get("state").get<double>() == 0; }));
+    EXPECT_EQ(bridge.nextEvent(100ms), "");
+}
