@@ -2,6 +2,7 @@
 
 #include "bridge/javascript_interface.h"
 #include "bridge/ui_queue_glib.h"
+#include "host/bundle_install.h"
 
 #include <glib.h>
 #include <picojson.h>
@@ -40,14 +41,15 @@ std::string argumentText(const picojson::value& v) {
 }
 
 class ConsoleInterface final : public JavaScriptInterface {
-public:
+  public:
     ConsoleInterface(UiQueue& ui, std::ostream& out) : JavaScriptInterface(ui), out_(out) {}
 
     void navigate(const std::string& url) override { write(jsonLine("navigate", url)); }
 
     void processEvent() override {
         std::string text;
-        while (takeForDelivery(text)) write(jsonLine("e", text));
+        while (takeForDelivery(text))
+            write(jsonLine("e", text));
     }
 
     void requestClose() override { closeRequested = true; }
@@ -64,7 +66,7 @@ public:
 
     std::atomic<bool> closeRequested{false};
 
-private:
+  private:
     std::ostream& out_;
 };
 
@@ -87,7 +89,8 @@ std::string parseConsoleLine(const std::string& line, std::string& callName, Arg
         waitMs = static_cast<long>(a[1].get<double>());
         return {};
     }
-    for (size_t i = 1; i < a.size(); ++i) args.push_back(argumentText(a[i]));
+    for (size_t i = 1; i < a.size(); ++i)
+        args.push_back(argumentText(a[i]));
     return {};
 }
 
@@ -98,6 +101,7 @@ int runConsole(const AppPaths& paths, const HostOptions& options, std::istream& 
     GlibUiQueue ui(context);
     ConsoleInterface js(ui, out);
     js.appName = paths.appName;
+    js.startUrl = installBundle(paths);
     auto host = std::make_unique<NativeHost>(js, paths, options);
 
     std::thread reader([&] {
@@ -115,7 +119,8 @@ int runConsole(const AppPaths& paths, const HostOptions& options, std::istream& 
             if (waitMs >= 0) {
                 // The main loop keeps running; pushed events print as they come,
                 // queued ones are polled out.
-                const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+                const auto end =
+                    std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
                 while (std::chrono::steady_clock::now() < end) {
                     std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
                         std::chrono::milliseconds(5), end - std::chrono::steady_clock::now()));

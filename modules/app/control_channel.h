@@ -24,7 +24,7 @@ struct ControlCommand {
 };
 
 class ControlChannel {
-public:
+  public:
     ControlChannel(JavaScriptInterface& js, std::vector<ControlCommand> table);
 
     // Queues the request for the UI thread (what app.control does).
@@ -41,7 +41,7 @@ public:
     // Replaces the handlers of an entry (the table itself is fixed).
     void setHandlers(int index, ControlCommand command);
 
-private:
+  private:
     JavaScriptInterface& js_;
     std::vector<ControlCommand> table_;
 };

@@ -1,0 +1,150 @@
+#include "modules/app/native_call_app.h"
+
+#include "bridge/app_paths.h"
+#include "bridge/encoding.h"
+#include "bridge/javascript_interface.h"
+#include "bridge/native_objects.h"
+#include "modules/app/control_channel.h"
+#include "modules/app/settings_file.h"
+
+#include <picojson.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <glib.h>
+
+namespace kx5 {
+namespace {
+
+enum Function {
+    Ready,
+    StartEvent,
+    GetEvent,
+    Storage,
+    Storage2,
+    Clipboard,
+    ImportFile,
+    ExportFile,
+    Control,
+    Locate,
+    DragDrop,
+    DropFiles,
+    Exit
+};
+
+constexpr const char* kPrefGroup = "page";
+constexpr const char* kPrefKey = "pref";
+
+std::optional<std::string> readWholeFile(const std::string& path) {
+    gchar* data = nullptr;
+    gsize length = 0;
+    if (!g_file_get_contents(path.c_str(), &data, &length, nullptr)) return std::nullopt;
+    std::string out(data, length);
+    g_free(data);
+    return out;
+}
+
+// Replaces the file in one step (temp file + fsync + rename).
+bool writeWholeFile(const std::string& path, const std::string& bytes) {
+    return g_file_set_contents_full(
+        path.c_str(), bytes.data(), static_cast<gssize>(bytes.size()),
+        static_cast<GFileSetContentsFlags>(G_FILE_SET_CONTENTS_CONSISTENT |
+                                           G_FILE_SET_CONTENTS_DURABLE),
+        0600, nullptr);
+}
+
+} // namespace
+
+bool isPlainFileName(const std::string& key) {
+    return !key.empty() && key != "." && key != ".." && key.find('/') == std::string::npos &&
+           key.find('\0') == std::string::npos;
+}
+
+NativeCall_app::NativeCall_app(NativeObjects* owner, ControlChannel& control)
+    : NativeCall(owner), control_(control) {
+    addFunctions({"ready", "startevent", "getevent", "storage", "storage2", "clipboard",
+                  "importfile", "exportfile", "control", "locate", "dragdrop", "dropfiles",
+                  "exit"});
+}
+
+void NativeCall_app::invoke(int32_t id, const Args& args, CallResult& result) {
+    NativeObjects& o = *owner();
+    switch (id) {
+    case Ready:
+        break;
+    case StartEvent:
+        if (!args.empty()) o.js.setPush(parseFlag(args[0]));
+        result.setBool(true);
+        break;
+    case GetEvent:
+        result.setString(o.js.pullEvent());
+        break;
+    case Storage:
+        storage(args, result);
+        break;
+    case Storage2:
+        storage2(args, result);
+        break;
+    case Clipboard:
+        if (args.empty())
+            result.setString(o.clipboardText);
+        else
+            o.clipboardText = args[0].substr(0, args[0].find('\0'));
+        break;
+    case ImportFile:
+    case ExportFile:
+        break;
+    case Control:
+        if (!args.empty()) control_.postRequest(args[0]);
+        break;
+    case Locate:
+        if (!args.empty()) o.js.navigate(args[0]);
+        break;
+    case DragDrop:
+        if (!args.empty()) o.js.dragDropEnabled = parseFlag(args[0]);
+        break;
+    case DropFiles: {
+        picojson::array list;
+        for (const auto& f : o.droppedFiles)
+            list.emplace_back(f);
+        result.setString(picojson::value(list).serialize());
+        break;
+    }
+    case Exit:
+        o.js.requestClose();
+        break;
+    default:
+        break;
+    }
+}
+
+void NativeCall_app::storage(const Args& args, CallResult& result) {
+    SettingsFile settings(settingsFilePath(owner()->paths.configFolder));
+    if (args.empty()) {
+        result.setString(settings.get(kPrefGroup, kPrefKey).value_or(""));
+        return;
+    }
+    // Errors are silent: the page sees "v" either way.
+    settings.set(kPrefGroup, kPrefKey, toUtf8(args[0]));
+    settings.save();
+}
+
+void NativeCall_app::storage2(const Args& args, CallResult& result) {
+    result.setString("");
+    if (args.empty()) return;
+    const std::string& key = args[0];
+    // Anything but a plain name behaves as a missing file and writes nothing.
+    if (!isPlainFileName(key)) return;
+    const std::string folder = owner()->paths.dataFolder + "pref/";
+    if (!ensureFolder(folder)) return;
+    const std::string path = folder + key;
+    if (args.size() == 1) {
+        if (auto bytes = readWholeFile(path)) result.setString(fromUtf8(*bytes));
+        return;
+    }
+    writeWholeFile(path, toUtf8(args[1]));
+}
+
+} // namespace kx5

@@ -1,0 +1,38 @@
+// The program's settings file ($XDG_CONFIG_HOME/velmar/<appName>/settings.ini):
+// the page's "pref" text and the window placement. Every save replaces the
+// file atomically, so a crash never leaves half a file behind.
+#pragma once
+
+#include <optional>
+#include <string>
+
+typedef struct _GKeyFile GKeyFile;
+
+namespace kx5 {
+
+class SettingsFile {
+  public:
+    // Loads the file when it exists; a missing or unreadable file is empty.
+    explicit SettingsFile(std::string path);
+    ~SettingsFile();
+    SettingsFile(const SettingsFile&) = delete;
+    SettingsFile& operator=(const SettingsFile&) = delete;
+
+    std::optional<std::string> get(const std::string& group, const std::string& key) const;
+    std::optional<int> getInt(const std::string& group, const std::string& key) const;
+    void set(const std::string& group, const std::string& key, const std::string& value);
+    void setInt(const std::string& group, const std::string& key, int value);
+    // Writes the whole file (temp file, fsync, rename); false on failure.
+    bool save();
+
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+    GKeyFile* file_;
+};
+
+// Where the settings file of a program lives.
+std::string settingsFilePath(const std::string& configFolder);
+
+} // namespace kx5

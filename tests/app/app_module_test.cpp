@@ -1,0 +1,230 @@
+#include "bridge/app_paths.h"
+#include "bridge/javascript_interface.h"
+#include "bridge/native_objects.h"
+#include "bridge/ui_queue_glib.h"
+#include "modules/app/control_channel.h"
+#include "modules/app/native_call_app.h"
+#include "modules/app/settings_file.h"
+#include "tests/support/temp_dir.h"
+
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <thread>
+
+using namespace kx5;
+
+namespace {
+
+class TestInterface final : public JavaScriptInterface {
+  public:
+    using JavaScriptInterface::JavaScriptInterface;
+    void navigate(const std::string& url) override { navigated.push_back(url); }
+    void processEvent() override {}
+    void requestClose() override { ++closeRequests; }
+    std::vector<std::string> navigated;
+    int closeRequests = 0;
+};
+
+std::string readFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0;
+}
+
+struct AppModule : ::testing::Test {
+    test::TempDir dir;
+    GMainContext* context = g_main_context_new();
+    std::unique_ptr<GlibUiQueue> ui;
+    std::unique_ptr<TestInterface> js;
+    AppPaths paths;
+    std::unique_ptr<NativeObjects> objects;
+    std::unique_ptr<ControlChannel> control;
+    std::unique_ptr<NativeCall_app> app;
+    ModuleTable table;
+
+    void SetUp() override {
+        g_main_context_push_thread_default(context);
+        ui = std::make_unique<GlibUiQueue>(context);
+        js = std::make_unique<TestInterface>(*ui);
+        paths.appName = "kx5-test";
+        paths.dataFolder = dir.path() + "data/velmar/kx5-test/";
+        paths.configFolder = dir.path() + "config/velmar/kx5-test/";
+        paths.tempFolder = dir.path();
+        objects = std::make_unique<NativeObjects>(*js, paths);
+        control = std::make_unique<ControlChannel>(*js, defaultControlTable());
+        app = std::make_unique<NativeCall_app>(objects.get(), *control);
+        app->registerIn(table);
+    }
+    void TearDown() override {
+        app.reset();
+        control.reset();
+        objects.reset();
+        js.reset();
+        ui.reset();
+        g_main_context_pop_thread_default(context);
+        g_main_context_unref(context);
+    }
+    std::string call(const std::string& name, Args args = {}) {
+        return dispatchCall(table, name, std::move(args));
+    }
+    void pump() {
+        while (g_main_context_iteration(context, FALSE)) {
+        }
+    }
+};
+
+} // namespace
+
+TEST_F(AppModule, PreferenceTextRoundTripsThroughTheSettingsFile) {
+    EXPECT_EQ(call("$$app_storage"), "s");
+    EXPECT_EQ(call("$$app_storage", {"{}"}), "v");
+    EXPECT_EQ(call("$$app_storage"), "s{}");
+    // Another reader (a new process) sees the same value.
+    SettingsFile reread(settingsFilePath(paths.configFolder));
+    EXPECT_EQ(reread.get("page", "pref").value_or("?"), "{}");
+    const std::string tricky = "{\"a\":\"\xC3\xA9\\n line\",\n \"b\": \" lead\"}\t";
+    call("$$app_storage", {tricky});
+    EXPECT_EQ(call("$$app_storage"), "s" + tricky);
+    call("$$app_storage", {""});
+    EXPECT_EQ(call("$$app_storage"), "s");
+}
+
+TEST_F(AppModule, KeyedStorageWritesUtf8FilesAndRefusesPathKeys) {
+    EXPECT_EQ(call("$$app_storage2"), "s");
+    EXPECT_EQ(call("$$app_storage2", {"missing"}), "s");
+    EXPECT_EQ(call("$$app_storage2", {"k", "\xC3\xA9"}), "s");
+    EXPECT_EQ(readFile(paths.dataFolder + "pref/k"), "\xC3\xA9");
+    EXPECT_EQ(call("$$app_storage2", {"k"}), "s\xC3\xA9");
+    EXPECT_EQ(call("$$app_storage2", {"empty", ""}), "s");
+    EXPECT_TRUE(exists(paths.dataFolder + "pref/empty"));
+    EXPECT_EQ(readFile(paths.dataFolder + "pref/empty"), "");
+    for (const char* bad : {"../escape", "a/b", ".", "..", ""}) {
+        EXPECT_EQ(call("$$app_storage2", {bad, "x"}), "s") << bad;
+        EXPECT_EQ(call("$$app_storage2", {bad}), "s") << bad;
+    }
+    EXPECT_FALSE(exists(paths.dataFolder + "escape"));
+    EXPECT_FALSE(exists(paths.dataFolder + "pref/a"));
+    // A file holding a NUL reads up to it.
+    std::ofstream(paths.dataFolder + "pref/nul", std::ios::binary) << std::string("ab\0cd", 5);
+    EXPECT_EQ(call("$$app_storage2", {"nul"}), "sab");
+}
+
+TEST_F(AppModule, ClipboardDropFilesAndInertCalls) {
+    EXPECT_EQ(call("$$app_clipboard"), "s");
+    EXPECT_EQ(call("$$app_clipboard", {"copied \xE2\x82\xAC"}), "v");
+    EXPECT_EQ(call("$$app_clipboard"), "scopied \xE2\x82\xAC");
+    EXPECT_EQ(call("$$app_dropfiles"), "s[]");
+    objects->droppedFiles = {"/home/u/a b.wav", "/x/\"q\".wav"};
+    // The JSON writer escapes "/" as "\/"; JSON.parse on the page reads it back.
+    const std::string expected = R"(s["\/home\/u\/a b.wav","\/x\/\"q\".wav"])";
+    EXPECT_EQ(call("$$app_dropfiles"), expected);
+    EXPECT_EQ(call("$$app_dropfiles"), expected); // the list is not cleared
+    EXPECT_EQ(call("$$app_importfile", {"[]"}), "v");
+    EXPECT_EQ(call("$$app_exportfile", {"/x"}), "v");
+    EXPECT_EQ(call("$$app_ready"), "v");
+    pump();
+    EXPECT_EQ(js->pullEvent(), "");
+}
+
+TEST_F(AppModule, EventSwitchesAndHostOperations) {
+    EXPECT_EQ(call("$$app_startevent"), "b1");
+    EXPECT_FALSE(js->pushEnabled());
+    EXPECT_EQ(call("$$app_startevent", {"true"}), "b1");
+    EXPECT_TRUE(js->pushEnabled());
+    EXPECT_EQ(call("$$app_startevent", {"no"}), "b1");
+    EXPECT_FALSE(js->pushEnabled());
+    js->postEvent("a\fb");
+    EXPECT_EQ(call("$$app_getevent"), "sa\fb");
+    EXPECT_EQ(call("$$app_getevent"), "s");
+    call("$$app_dragdrop", {"1"});
+    EXPECT_TRUE(js->dragDropEnabled);
+    call("$$app_dragdrop", {"off"});
+    EXPECT_FALSE(js->dragDropEnabled);
+    call("$$app_locate", {"file:///x/index.html"});
+    call("$$app_locate");
+    EXPECT_EQ(js->navigated, std::vector<std::string>{"file:///x/index.html"});
+    EXPECT_EQ(call("$$app_exit"), "v");
+    EXPECT_EQ(js->closeRequests, 1);
+}
+
+TEST_F(AppModule, ControlRequestsAreAnsweredInPostOrderOnTheUiThread) {
+    std::vector<std::string> seen;
+    control->setHandlers(1, {"",
+                             [&](const picojson::object& args, picojson::object& result) {
+                                 seen.push_back(args.at("path").get<std::string>());
+                                 result["zeta"] = picojson::value(2.0);
+                                 result["alpha"] = picojson::value("x");
+                                 result["result"] = picojson::value("overwritten");
+                                 return true;
+                             },
+                             {}});
+    call("$$app_control", {"wavstat:{\"path\":\"/one\"}"});
+    call("$$app_control", {"wavstat:{\"path\":\"/two\"}"});
+    EXPECT_TRUE(seen.empty()); // nothing runs inside the call itself
+    pump();
+    EXPECT_EQ(seen, (std::vector<std::string>{"/one", "/two"}));
+    EXPECT_EQ(js->pullEvent(), "app\fcommand\fwavstat\f{\"alpha\":\"x\",\"result\":1,\"zeta\":2}");
+    EXPECT_EQ(js->pullEvent(), "app\fcommand\fwavstat\f{\"alpha\":\"x\",\"result\":1,\"zeta\":2}");
+}
+
+TEST_F(AppModule, MalformedOrUnknownRequestsGetNoAnswer) {
+    int runs = 0;
+    control->setHandlers(0, {"",
+                             [&](const picojson::object& args, picojson::object&) {
+                                 ++runs;
+                                 // A missing member is a JSON type error.
+                                 return args.at("req").get<std::string>() == "x";
+                             },
+                             {}});
+    for (const char* r : {"indicator start", "indicator stop", "", "nosuch:{}", "convert:[1]",
+                          "convert:not json", "convert:", "convert:{\"req\":5}"})
+        call("$$app_control", {r});
+    call("$$app_control");
+    pump();
+    EXPECT_EQ(js->pullEvent(), "");
+    EXPECT_EQ(runs, 2); // "convert:" with an empty object, and req 5
+    call("$$app_control", {"convert:{\"req\":\"other\"}"});
+    pump();
+    EXPECT_EQ(js->pullEvent(), "app\fcommand\fconvert\f{\"result\":0}");
+}
+
+TEST_F(AppModule, WorkerCompletionIsAnsweredAfterEarlierRequests) {
+    control->setHandlers(0, {"",
+                             [&](const picojson::object&, picojson::object& r) {
+                                 r["req"] = picojson::value("queued");
+                                 return true;
+                             },
+                             [&](picojson::object& r) {
+                                 r["load"] = picojson::value("finished");
+                                 return true;
+                             }});
+    call("$$app_control", {"convert:{}"});
+    std::atomic<bool> signalled{false};
+    std::thread worker([&] {
+        control->signalDone(0);
+        signalled = true;
+    });
+    while (!signalled) {
+        g_main_context_iteration(context, FALSE);
+        std::this_thread::yield();
+    }
+    worker.join();
+    EXPECT_EQ(js->pullEvent(), "app\fcommand\fconvert\f{\"req\":\"queued\",\"result\":1}");
+    EXPECT_EQ(js->pullEvent(), "app\fcommand\fconvert\f{\"load\":\"finished\",\"result\":1}");
+    // Indices without a completion handler, or out of range, answer nothing.
+    control->handleControlDone(1);
+    control->handleControlDone(7);
+    control->handleControlDone(-1);
+    EXPECT_EQ(js->pullEvent(), "");
+}
