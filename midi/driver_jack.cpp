@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -18,6 +19,7 @@ namespace {
 
 constexpr size_t kRingSize = 1 << 16;
 constexpr auto kSendWait = std::chrono::milliseconds(1000);
+constexpr auto kConnectWait = std::chrono::seconds(5);
 using Header = uint32_t; // size of the message that follows in a ring
 
 void quiet(const char*) {}
@@ -38,6 +40,7 @@ struct Ring {
 // callback and the rest of the program.
 struct JackPortEntry {
     jack_port_t* port = nullptr;
+    std::string peer; // the device's port
     Ring ring;
     MidiReceiver receiver; // inputs only
 };
@@ -103,10 +106,13 @@ class JackSession : public std::enable_shared_from_this<JackSession> {
         const char* own = jack_port_name(entry->port);
         const int rc = input ? jack_connect(client_, peer.c_str(), own)
                              : jack_connect(client_, own, peer.c_str());
-        if (rc != 0 && rc != EEXIST) {
+        // The connection takes effect with a later cycle; until it is seen,
+        // messages would go nowhere.
+        if ((rc != 0 && rc != EEXIST) || !waitUntilConnected(entry->port, peer)) {
             jack_port_unregister(client_, entry->port);
             return nullptr;
         }
+        entry->peer = peer;
         entry->receiver = std::move(receiver);
         if (input) {
             std::lock_guard lock(deliveryMutex_);
@@ -132,7 +138,9 @@ class JackSession : public std::enable_shared_from_this<JackSession> {
 
     int32_t send(JackPortEntry& entry, const uint8_t* bytes, size_t size) {
         if (!alive()) return MidiErrorNoSystem;
-        if (jack_port_connected(entry.port) == 0) return MidiErrorDeviceGone;
+        // The device's port went away (or was restarted) and took the
+        // connection with it.
+        if (!jack_port_connected_to(entry.port, entry.peer.c_str())) return MidiErrorDeviceGone;
         const size_t needed = sizeof(Header) + size;
         if (needed > kRingSize - 1) return MidiErrorBufferFull;
         const auto deadline = std::chrono::steady_clock::now() + kSendWait;
@@ -152,6 +160,15 @@ class JackSession : public std::enable_shared_from_this<JackSession> {
     explicit JackSession(jack_client_t* client) : client_(client) {
         sem_init(&wake_, 0, 0);
         table_.store(&tables_[0]);
+    }
+
+    bool waitUntilConnected(jack_port_t* own, const std::string& peer) {
+        const auto deadline = std::chrono::steady_clock::now() + kConnectWait;
+        while (!jack_port_connected_to(own, peer.c_str())) {
+            if (!alive() || std::chrono::steady_clock::now() >= deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
     }
 
     bool start() {
