@@ -6,6 +6,7 @@
 #include "audio/native_call_recorder.h"
 #include "audio/native_call_sampler.h"
 #include "bridge/javascript_interface.h"
+#include "ir/ir_commands.h"
 #include "host/placeholder_module.h"
 #include "midi/midi_client.h"
 #include "midi/midi_system.h"
@@ -37,6 +38,7 @@ NativeHost::~NativeHost() {
             if (owned.get() == module) owned.reset();
     }
     modules_.clear();
+    irCommands_.reset();
     control_.reset();
     objects_.reset();
 }
@@ -54,7 +56,23 @@ void NativeHost::createDevices() {
 }
 
 // Handlers of the control table's "convert" and "wavstat" entries.
-void NativeHost::attachControlCommands() {}
+void NativeHost::attachControlCommands() {
+    // The conversion worker's end is the synchronous completion signal.
+    irCommands_ =
+        std::make_unique<IrCommands>(paths_.tempFolder, [this] { control_->signalDone(0); });
+    IrCommands* ir = irCommands_.get();
+    control_->setHandlers(
+        0, {"convert",
+            [ir](const picojson::object& args, picojson::object& result) {
+                return ir->convert(args, result);
+            },
+            [ir](picojson::object& result) { return ir->convertDone(result); }});
+    control_->setHandlers(1, {"wavstat",
+                              [ir](const picojson::object& args, picojson::object& result) {
+                                  return ir->wavstat(args, result);
+                              },
+                              {}});
+}
 
 void NativeHost::createModules() {
     NativeObjects* o = objects_.get();

@@ -14,6 +14,7 @@ namespace kx5 {
 
 class JavaScriptInterface;
 class ControlChannel;
+class IrCommands;
 
 struct HostOptions {
     std::vector<std::string> arguments; // command-line options the modules read
@@ -44,6 +45,9 @@ private:
     HostOptions options_;
     std::unique_ptr<NativeObjects> objects_;
     std::unique_ptr<ControlChannel> control_;
+    // "convert" and "wavstat"; destroyed before the control channel, after
+    // the modules (joins a running conversion).
+    std::unique_ptr<IrCommands> irCommands_;
     std::vector<std::unique_ptr<NativeCall>> modules_;
     ModuleTable moduleTable_;
 };
