@@ -6,8 +6,8 @@
 #include "audio/native_call_recorder.h"
 #include "audio/native_call_sampler.h"
 #include "bridge/javascript_interface.h"
-#include "host/placeholder_module.h"
 #include "ir/ir_commands.h"
+#include "host/placeholder_module.h"
 #include "midi/midi_client.h"
 #include "midi/midi_system.h"
 #include "midi/native_call_midi.h"
@@ -22,102 +22,96 @@
 
 namespace kx5 {
 
-NativeHost::NativeHost(JavaScriptInterface &js, AppPaths paths,
-                       const HostOptions &options)
+NativeHost::NativeHost(JavaScriptInterface& js, AppPaths paths, const HostOptions& options)
     : paths_(std::move(paths)), options_(options) {
-  objects_ = std::make_unique<NativeObjects>(js, paths_);
-  createDevices();
-  control_ = std::make_unique<ControlChannel>(js, defaultControlTable());
-  attachControlCommands();
-  createModules();
+    objects_ = std::make_unique<NativeObjects>(js, paths_);
+    createDevices();
+    control_ = std::make_unique<ControlChannel>(js, defaultControlTable());
+    attachControlCommands();
+    createModules();
 }
 
 NativeHost::~NativeHost() {
-  // Modules go first, in key order, then the command handlers, then the
-  // shared objects.
-  for (auto &[key, module] : moduleTable_) {
-    for (auto &owned : modules_)
-      if (owned.get() == module)
-        owned.reset();
-  }
-  modules_.clear();
-  irCommands_.reset();
-  control_.reset();
-  objects_.reset();
+    // Modules go first, in key order, then the command handlers, then the
+    // shared objects.
+    for (auto& [key, module] : moduleTable_) {
+        for (auto& owned : modules_)
+            if (owned.get() == module) owned.reset();
+    }
+    modules_.clear();
+    irCommands_.reset();
+    control_.reset();
+    objects_.reset();
 }
 
 // The shared device objects, in their fixed creation order: MIDI client,
 // audio device, player, recorder, Tether discovery and connection, HTTP,
 // delegates, then the audio units.
 void NativeHost::createDevices() {
-  const MidiApi midiApi =
-      midiApiFrom(options_.arguments, std::getenv("KX5_MIDI_API"));
-  objects_->midiClient = createSharedMidiClient(
-      *objects_, makeProgramMidiDriver(midiApi, paths_.appName));
-  // The simulated KX-5 on the MIDI layer's simulated bus ("--no-simulated-unit"
-  // turns it off).
-  simulatedUnit_ = sim::startInProcessUnit(options_.arguments);
-  createAudioDeviceObjects(*objects_);
-  createAudioDelegates(*objects_);
-  createAudioUnits(*objects_);
+    const MidiApi midiApi = midiApiFrom(options_.arguments, std::getenv("KX5_MIDI_API"));
+    objects_->midiClient =
+        createSharedMidiClient(*objects_, makeProgramMidiDriver(midiApi, paths_.appName));
+    // The simulated KX-5 on the MIDI layer's simulated bus ("--no-simulated-unit"
+    // turns it off).
+    simulatedUnit_ = sim::startInProcessUnit(options_.arguments);
+    createAudioDeviceObjects(*objects_);
+    createAudioDelegates(*objects_);
+    createAudioUnits(*objects_);
 }
 
 // Handlers of the control table's "convert" and "wavstat" entries.
 void NativeHost::attachControlCommands() {
-  // The conversion worker's end is the synchronous completion signal.
-  irCommands_ = std::make_unique<IrCommands>(
-      paths_.tempFolder, [this] { control_->signalDone(0); });
-  IrCommands *ir = irCommands_.get();
-  control_->setHandlers(
-      0, {"convert",
-          [ir](const picojson::object &args, picojson::object &result) {
-            return ir->convert(args, result);
-          },
-          [ir](picojson::object &result) { return ir->convertDone(result); }});
-  control_->setHandlers(
-      1, {"wavstat",
-          [ir](const picojson::object &args, picojson::object &result) {
-            return ir->wavstat(args, result);
-          },
-          {}});
+    // The conversion worker's end is the synchronous completion signal.
+    irCommands_ =
+        std::make_unique<IrCommands>(paths_.tempFolder, [this] { control_->signalDone(0); });
+    IrCommands* ir = irCommands_.get();
+    control_->setHandlers(
+        0, {"convert",
+            [ir](const picojson::object& args, picojson::object& result) {
+                return ir->convert(args, result);
+            },
+            [ir](picojson::object& result) { return ir->convertDone(result); }});
+    control_->setHandlers(1, {"wavstat",
+                              [ir](const picojson::object& args, picojson::object& result) {
+                                  return ir->wavstat(args, result);
+                              },
+                              {}});
 }
 
 void NativeHost::createModules() {
-  NativeObjects *o = objects_.get();
-  auto add = [&](std::unique_ptr<NativeCall> m) {
-    m->registerIn(moduleTable_);
-    modules_.push_back(std::move(m));
-  };
-  auto pending = [&](const char *name,
-                     std::initializer_list<const char *> fns) {
-    add(std::make_unique<PlaceholderModule>(o, name, fns));
-  };
-  pending("app", {"ready", "startevent", "getevent", "storage", "storage2",
-                  "clipboard", "importfile", "exportfile", "control", "locate",
-                  "dragdrop", "dropfiles", "exit"});
-  add(std::make_unique<NativeCall_midi>(o));
-  add(std::make_unique<NativeCall_midix>(o));
-  pending("tgif", {"buffer", "param", "send", "thru"});
-  add(std::make_unique<NativeCall_audio>(o));
-  add(std::make_unique<NativeCall_player>(o));
-  add(std::make_unique<NativeCall_recorder>(o));
-  add(std::make_unique<NativeCall_sampler>(o));
-  pending("tether", {"discovery", "connect", "disconnect", "device", "send",
-                     "inputmode", "timeout", "keepalive"});
-  pending("http", {"download", "upload", "cancel"});
-  pending("tcpip", {"connect", "close", "write"});
-  pending("netservice", {"search", "stop"});
-  add(std::make_unique<NativeCall_fs>(o));
-  add(std::make_unique<NativeCall_security>(o));
-  pending("ble",
-          {"scanstart", "scanstop", "connect", "disconnect", "discover",
-           "properties", "notify", "read", "write", "writewithoutresponse"});
-  pending("store", {"inert"});
-  pending("notification", {"token", "badge"});
-  pending("recognizer", {"start", "stop"});
-  pending("barcode", {"read"});
-  pending("sh", {"exec", "kill"});
-  add(std::make_unique<NativeCall_util>(o));
+    NativeObjects* o = objects_.get();
+    auto add = [&](std::unique_ptr<NativeCall> m) {
+        m->registerIn(moduleTable_);
+        modules_.push_back(std::move(m));
+    };
+    auto pending = [&](const char* name, std::initializer_list<const char*> fns) {
+        add(std::make_unique<PlaceholderModule>(o, name, fns));
+    };
+    pending("app", {"ready", "startevent", "getevent", "storage", "storage2", "clipboard",
+                    "importfile", "exportfile", "control", "locate", "dragdrop", "dropfiles",
+                    "exit"});
+    add(std::make_unique<NativeCall_midi>(o));
+    add(std::make_unique<NativeCall_midix>(o));
+    pending("tgif", {"buffer", "param", "send", "thru"});
+    add(std::make_unique<NativeCall_audio>(o));
+    add(std::make_unique<NativeCall_player>(o));
+    add(std::make_unique<NativeCall_recorder>(o));
+    add(std::make_unique<NativeCall_sampler>(o));
+    pending("tether", {"discovery", "connect", "disconnect", "device", "send", "inputmode",
+                       "timeout", "keepalive"});
+    pending("http", {"download", "upload", "cancel"});
+    pending("tcpip", {"connect", "close", "write"});
+    pending("netservice", {"search", "stop"});
+    add(std::make_unique<NativeCall_fs>(o));
+    add(std::make_unique<NativeCall_security>(o));
+    pending("ble", {"scanstart", "scanstop", "connect", "disconnect", "discover", "properties",
+                    "notify", "read", "write", "writewithoutresponse"});
+    pending("store", {"inert"});
+    pending("notification", {"token", "badge"});
+    pending("recognizer", {"start", "stop"});
+    pending("barcode", {"read"});
+    pending("sh", {"exec", "kill"});
+    add(std::make_unique<NativeCall_util>(o));
 }
 
 } // namespace kx5

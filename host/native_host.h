@@ -20,42 +20,41 @@ class InProcessUnit;
 class IrCommands;
 
 struct HostOptions {
-  std::vector<std::string> arguments; // command-line options the modules read
+    std::vector<std::string> arguments; // command-line options the modules read
 };
 
 class NativeHost {
 public:
-  NativeHost(JavaScriptInterface &js, AppPaths paths,
-             const HostOptions &options = {});
-  ~NativeHost();
-  NativeHost(const NativeHost &) = delete;
-  NativeHost &operator=(const NativeHost &) = delete;
+    NativeHost(JavaScriptInterface& js, AppPaths paths, const HostOptions& options = {});
+    ~NativeHost();
+    NativeHost(const NativeHost&) = delete;
+    NativeHost& operator=(const NativeHost&) = delete;
 
-  // The synchronous page call.
-  std::string call(const std::string &callName, const Args &args) const {
-    return dispatchCall(moduleTable_, callName, args);
-  }
-  const ModuleTable &moduleTable() const { return moduleTable_; }
-  NativeObjects &objects() { return *objects_; }
-  ControlChannel &control() { return *control_; }
-  const AppPaths &paths() const { return paths_; }
+    // The synchronous page call.
+    std::string call(const std::string& callName, const Args& args) const {
+        return dispatchCall(moduleTable_, callName, args);
+    }
+    const ModuleTable& moduleTable() const { return moduleTable_; }
+    NativeObjects& objects() { return *objects_; }
+    ControlChannel& control() { return *control_; }
+    const AppPaths& paths() const { return paths_; }
 
 private:
-  void createDevices();
-  void attachControlCommands();
-  void createModules();
+    void createDevices();
+    void attachControlCommands();
+    void createModules();
 
-  AppPaths paths_;
-  HostOptions options_;
-  // Outlives the MIDI client that may have it open.
-  std::unique_ptr<sim::InProcessUnit> simulatedUnit_;
-  std::unique_ptr<NativeObjects> objects_;
-  std::unique_ptr<ControlChannel> control_;
-  // "convert" and "wavstat"; destroyed before the control channel, after
-  // the modules (joins a running conversion).
-  std::unique_ptr<IrCommands> irCommands_;
-  std::vector<std::unique_ptr<NativeCall>> modules_;
-  ModuleTable moduleTable_;
+    AppPaths paths_;
+    HostOptions options_;
+    // Outlives the MIDI client that may have it open.
+    std::unique_ptr<sim::InProcessUnit> simulatedUnit_;
+    std::unique_ptr<NativeObjects> objects_;
+    std::unique_ptr<ControlChannel> control_;
+    // "convert" and "wavstat"; destroyed before the control channel, after
+    // the modules (joins a running conversion).
+    std::unique_ptr<IrCommands> irCommands_;
+    std::vector<std::unique_ptr<NativeCall>> modules_;
+    ModuleTable moduleTable_;
 };
 
 } // namespace kx5
