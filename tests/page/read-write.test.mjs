@@ -142,3 +142,18 @@ test('a write waits for the link queue to drain before each task', () => {
     assert.deepEqual(order.slice(0, 2), [604, 604]);
     assert.ok(order[2] < 40);
 });
+
+test('cancel stops a batch at once and drops what is queued', () => {
+    const r = rig();
+    const tasks = Array.from({ length: 20 }, (_, i) => ({ address: nibble(0x31000000) + i, data: '41' }));
+    r.logic.writeStart(tasks);
+    r.clock.advance(45);
+    const sent = r.unit.received.length;
+    assert.ok(sent > 0 && sent < 20);
+    r.logic.cancel();
+    assert.equal(r.logic.busy, false);
+    r.clock.advance(2000);
+    assert.ok(r.unit.received.length <= sent + 1, 'at most the message already queued');
+    assert.equal(r.states.includes('end'), false);
+    assert.equal(r.controller.isIdle(), true);
+});

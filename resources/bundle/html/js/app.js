@@ -150,6 +150,13 @@ async function main() {
     fillPorts(kx5);
     const outcome = ports.autoConnect();
     if (outcome === PortOutcome.connected) return connectUnit(kx5);
+    // First start with one KX-5 port (a unit, or the simulated one): take it;
+    // the identity check still decides whether it is one.
+    const candidates = ports.inputs().filter((r) => /^KX-5\b/.test(r.MIDIEntityNameKey ?? ''));
+    if (outcome === PortOutcome.chooseDevice && candidates.length === 1 && ports.choose(candidates[0])) {
+        fillPorts(kx5);
+        return connectUnit(kx5);
+    }
     showLink(outcome === PortOutcome.deviceNotFound ? 'error' : 'idle', MESSAGES[outcome]);
 }
 

@@ -152,6 +152,14 @@ export class ReadWriteLogic {
         this.notify('end');
     }
 
+    // The user's cancel: the batch stops and what is queued on the link is
+    // dropped; no report follows.
+    cancel() {
+        if (!this.job) return;
+        this.stop();
+        this.controller.clear();
+    }
+
     // Stops the running batch without a report.
     stop() {
         if (this.timer !== null) this.clock.clearInterval(this.timer);
