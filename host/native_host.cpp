@@ -16,6 +16,13 @@
 #include "modules/fs/native_call_fs.h"
 #include "modules/security/native_call_security.h"
 #include "modules/util/native_call_util.h"
+#include "net/inert_modules.h"
+#include "net/native_call_http.h"
+#include "net/native_call_netservice.h"
+#include "net/native_call_sh.h"
+#include "net/native_call_tcpip.h"
+#include "net/native_call_tether.h"
+#include "net/net_objects.h"
 #include "tools/kx5_unit/in_process_unit.h"
 
 #include <cstdlib>
@@ -55,6 +62,7 @@ void NativeHost::createDevices() {
     // turns it off).
     simulatedUnit_ = sim::startInProcessUnit(options_.arguments);
     createAudioDeviceObjects(*objects_);
+    createNetDeviceObjects(*objects_, options_.arguments);
     createAudioDelegates(*objects_);
     createAudioUnits(*objects_);
 }
@@ -92,25 +100,23 @@ void NativeHost::createModules() {
                     "exit"});
     add(std::make_unique<NativeCall_midi>(o));
     add(std::make_unique<NativeCall_midix>(o));
-    pending("tgif", {"buffer", "param", "send", "thru"});
+    add(std::make_unique<NativeCall_tgif>(o));
     add(std::make_unique<NativeCall_audio>(o));
     add(std::make_unique<NativeCall_player>(o));
     add(std::make_unique<NativeCall_recorder>(o));
     add(std::make_unique<NativeCall_sampler>(o));
-    pending("tether", {"discovery", "connect", "disconnect", "device", "send", "inputmode",
-                       "timeout", "keepalive"});
-    pending("http", {"download", "upload", "cancel"});
-    pending("tcpip", {"connect", "close", "write"});
-    pending("netservice", {"search", "stop"});
+    add(std::make_unique<NativeCall_tether>(o));
+    add(std::make_unique<NativeCall_http>(o));
+    add(std::make_unique<NativeCall_tcpip>(o));
+    add(std::make_unique<NativeCall_netservice>(o));
     add(std::make_unique<NativeCall_fs>(o));
     add(std::make_unique<NativeCall_security>(o));
-    pending("ble", {"scanstart", "scanstop", "connect", "disconnect", "discover", "properties",
-                    "notify", "read", "write", "writewithoutresponse"});
-    pending("store", {"inert"});
-    pending("notification", {"token", "badge"});
-    pending("recognizer", {"start", "stop"});
-    pending("barcode", {"read"});
-    pending("sh", {"exec", "kill"});
+    add(std::make_unique<NativeCall_ble>(o));
+    add(std::make_unique<NativeCall_store>(o));
+    add(std::make_unique<NativeCall_notification>(o));
+    add(std::make_unique<NativeCall_recognizer>(o));
+    add(std::make_unique<NativeCall_barcode>(o));
+    add(std::make_unique<NativeCall_sh>(o));
     add(std::make_unique<NativeCall_util>(o));
 }
 

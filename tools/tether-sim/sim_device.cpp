@@ -56,13 +56,20 @@ bool parseOptions(int argc, char** argv, SimOptions& o) {
             return argv[++i];
         };
         unsigned long n = 0;
-        if (a == "--silent") o.silent = true;
-        else if (a == "--fast") o.realTime = false;
-        else if (const char* v = value("--bind")) o.bindAddress = v;
-        else if (const char* v = value("--name")) o.name = v;
-        else if (const char* v = value("--manufacturer")) o.manufacturer = v;
-        else if (const char* v = value("--version")) o.version = v;
-        else if (const char* v = value("--uid-prefix")) o.uidPrefix = v;
+        if (a == "--silent")
+            o.silent = true;
+        else if (a == "--fast")
+            o.realTime = false;
+        else if (const char* v = value("--bind"))
+            o.bindAddress = v;
+        else if (const char* v = value("--name"))
+            o.name = v;
+        else if (const char* v = value("--manufacturer"))
+            o.manufacturer = v;
+        else if (const char* v = value("--version"))
+            o.version = v;
+        else if (const char* v = value("--uid-prefix"))
+            o.uidPrefix = v;
         else if (const char* v = value("--discovery-port"); v && parseNumber(v, 65535, n))
             o.discoveryPort = static_cast<uint16_t>(n);
         else if (const char* v = value("--control-port"); v && parseNumber(v, 65535, n))
@@ -136,12 +143,9 @@ int SimDevice::run() {
     if (!open()) return 1;
     std::string pendingInput;
     for (;;) {
-        std::vector<pollfd> fds = {{STDIN_FILENO, POLLIN, 0},
-                                   {udp_.get(), POLLIN, 0},
-                                   {listener_.get(), POLLIN, 0},
-                                   {control_.get(), POLLIN, 0},
-                                   {out_.fd.get(), POLLIN, 0},
-                                   {in_.fd.get(), POLLOUT, 0}};
+        std::vector<pollfd> fds = {{STDIN_FILENO, POLLIN, 0},    {udp_.get(), POLLIN, 0},
+                                   {listener_.get(), POLLIN, 0}, {control_.get(), POLLIN, 0},
+                                   {out_.fd.get(), POLLIN, 0},   {in_.fd.get(), POLLOUT, 0}};
         if (out_.paused) fds[4].events = 0;
         if (in_.paused) fds[5].events = 0;
         const bool audio = (out_.fd && !out_.paused) || (in_.fd && !in_.paused);
@@ -256,8 +260,12 @@ void SimDevice::handle(const tether::Message& m) {
         sendFrame(tether::kMidi, 0, echo);
         break;
     }
-    case tether::kAudio: audioCommand(m.sub, m.payload); break;
-    default: log("message " + std::to_string(m.type) + " " + std::to_string(m.sub)); break;
+    case tether::kAudio:
+        audioCommand(m.sub, m.payload);
+        break;
+    default:
+        log("message " + std::to_string(m.type) + " " + std::to_string(m.sub));
+        break;
     }
 }
 
@@ -265,18 +273,26 @@ void SimDevice::audioCommand(uint8_t sub, const Bytes& payload) {
     const auto* p = reinterpret_cast<const uint8_t*>(payload.data());
     const auto port = [&] { return payload.size() >= 2 ? tether::readU16(p) : uint16_t(0); };
     switch (sub) {
-    case tether::kOutputStart: startAudio(out_, "audio-out", port()); break;
+    case tether::kOutputStart:
+        startAudio(out_, "audio-out", port());
+        break;
     case tether::kOutputPause:
         out_.paused = true;
         log("audio-out pause");
         break;
-    case tether::kOutputStop: stopAudio(out_, "audio-out"); break;
-    case tether::kInputStart: startAudio(in_, "audio-in", port()); break;
+    case tether::kOutputStop:
+        stopAudio(out_, "audio-out");
+        break;
+    case tether::kInputStart:
+        startAudio(in_, "audio-in", port());
+        break;
     case tether::kInputPause:
         in_.paused = true;
         log("audio-in pause");
         break;
-    case tether::kInputStop: stopAudio(in_, "audio-in"); break;
+    case tether::kInputStop:
+        stopAudio(in_, "audio-in");
+        break;
     case tether::kOutputVolume:
         if (!payload.empty()) volumeOut_ = p[0];
         log("volume out " + std::to_string(volumeOut_));
@@ -288,7 +304,9 @@ void SimDevice::audioCommand(uint8_t sub, const Bytes& payload) {
     case tether::kInputMode:
         log("inputmode " + std::to_string(payload.empty() ? -1 : p[0]));
         break;
-    default: log("audio " + std::to_string(sub)); break;
+    default:
+        log("audio " + std::to_string(sub));
+        break;
     }
 }
 
@@ -325,8 +343,8 @@ uint64_t SimDevice::allowance(const AudioLink& link) const {
     if (!options_.realTime) return UINT64_MAX;
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - link.since);
-    const uint64_t due = link.allowanceBase + static_cast<uint64_t>(elapsed.count()) *
-                                                  kBytesPerSecond / 1000000;
+    const uint64_t due =
+        link.allowanceBase + static_cast<uint64_t>(elapsed.count()) * kBytesPerSecond / 1000000;
     return due > link.bytes ? due - link.bytes : 0;
 }
 
@@ -336,7 +354,8 @@ void SimDevice::moveAudio() {
         const uint64_t may = std::min<uint64_t>(allowance(out_), sizeof buf);
         if (may > 0) {
             const ssize_t n = ::recv(out_.fd.get(), buf, may, MSG_DONTWAIT);
-            if (n > 0) out_.bytes += static_cast<uint64_t>(n);
+            if (n > 0)
+                out_.bytes += static_cast<uint64_t>(n);
             else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 log("audio-out closed by host bytes=" + std::to_string(out_.bytes));
                 out_ = AudioLink{};
@@ -349,7 +368,8 @@ void SimDevice::moveAudio() {
         if (may > 0) {
             // Whatever was not taken last time is sent again from the same frame.
             const uint64_t first = in_.bytes / 4;
-            for (uint64_t i = 0; i < may / 4; ++i) patternFrame(first + i, buf + 4 * i);
+            for (uint64_t i = 0; i < may / 4; ++i)
+                patternFrame(first + i, buf + 4 * i);
             const ssize_t n = ::send(in_.fd.get(), buf, may, MSG_DONTWAIT | MSG_NOSIGNAL);
             if (n > 0) {
                 // Only whole frames count, so the pattern stays aligned.

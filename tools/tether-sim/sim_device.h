@@ -27,21 +27,21 @@ struct SimOptions {
     uint8_t caps = 1;
     uint8_t image = 2;
     uint8_t status = 0;
-    int replies = 1;       // replies per discovery datagram
-    bool silent = false;   // never says anything on the control connection
-    bool realTime = true;  // audio moves at 44,100 frames per second
+    int replies = 1;      // replies per discovery datagram
+    bool silent = false;  // never says anything on the control connection
+    bool realTime = true; // audio moves at 44,100 frames per second
 };
 
 // Parses the command line; false (with a message on stderr) on bad options.
 bool parseOptions(int argc, char** argv, SimOptions& options);
 
 class SimDevice {
-public:
+  public:
     explicit SimDevice(SimOptions options);
     // Runs until "quit" or the end of standard input; the exit code.
     int run();
 
-private:
+  private:
     struct AudioLink {
         net::UniqueFd fd;
         bool paused = false;
