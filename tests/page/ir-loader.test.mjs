@@ -1,0 +1,192 @@
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { AddressMap, loadAddressMapDefinition } from '../../resources/bundle/html/js/params/address-map.js';
+import { Parameter } from '../../resources/bundle/html/js/params/parameter.js';
+import { ReadWriteLogic } from '../../resources/bundle/html/js/params/read-write-logic.js';
+import { MIDIController } from '../../resources/bundle/html/js/link/midi-controller.js';
+import { createProductSetting } from '../../resources/bundle/html/js/link/product-setting.js';
+import { nibble } from '../../resources/bundle/html/js/link/sysex.js';
+import { ControlRouter } from '../../resources/bundle/html/js/ir/control-router.js';
+import { IrDataLoader } from '../../resources/bundle/html/js/ir/ir-loader.js';
+import { COEFFICIENT_WORDS, slotStart } from '../../resources/bundle/html/js/ir/ir-messages.js';
+import { FakeClock } from './helpers/fake-clock.mjs';
+import { ScriptedUnit, makeNative } from './helpers/scripted-unit.mjs';
+
+const definition = await loadAddressMapDefinition();
+const map = new AddressMap(definition);
+const words = Array.from({ length: COEFFICIENT_WORDS }, (_, i) => (i * 2654435761) >>> 0);
+const leHex = (ws) => ws.map((w) => w.toString(16).padStart(8, '0').match(/../g).reverse().join('')).join('').toUpperCase();
+
+// A host whose "wavstat" and "convert" answer like the IR commands do.
+function rig({ channels = 1, convertResult = 'finished', coefficientHex = leHex(words), connected = true } = {}) {
+    const clock = new FakeClock();
+    const native = makeNative();
+    const setting = createProductSetting(definition);
+    const controller = new MIDIController({ native, setting, clock });
+    controller.start();
+    const unit = new ScriptedUnit({ native, clock, setting });
+    const parameter = new Parameter({ map, controller });
+    const readWrite = new ReadWriteLogic({ controller, clock });
+    const requests = [];
+    const answer = (word, obj) => clock.setTimeout(() => native.app.events.command(word, JSON.stringify(obj)), 1);
+    let progressPolls = 0;
+    native.app.events = {};
+    native.app.control = (text) => {
+        const i = text.indexOf(':');
+        const word = text.substring(0, i);
+        const args = JSON.parse(text.substring(i + 1));
+        requests.push({ word, args });
+        if (word === 'wavstat') answer(word, channels ? { result: 1, channels, sampleRate: 48000 } : { result: 0 });
+        else if (args.path) {
+            if (convertResult === 'finished') {
+                answer(word, { result: 1 });
+                clock.setTimeout(() => native.app.events.command(word, JSON.stringify({ load: 'finished', path: '/tmp/coef.bin', result: 1 })), 450);
+            } else answer(word, { load: convertResult, result: 0 });
+        } else if (args.req === 'progress') answer(word, { progress: ++progressPolls * 10, result: 1 });
+        else if (args.req === 'cancel') answer(word, { result: 1 });
+    };
+    native.fs = { readData: (path) => { assert.equal(path, '/tmp/coef.bin'); return coefficientHex; } };
+    const events = [];
+    const router = new ControlRouter(native);
+    const loader = new IrDataLoader({
+        native, router, controller, readWrite, parameter, setting, clock,
+        isConnected: () => connected, onEvent: (e) => events.push(e),
+    });
+    const last = () => events[events.length - 1];
+    const settle = (limit = 60000) => clock.until(() => !loader.busy || last()?.type === 'channel', limit);
+    return { clock, native, setting, unit, parameter, loader, events, requests, settle, last };
+}
+
+function unitBytes(unit, address, count) {
+    const out = [];
+    for (let i = 0; i < count; i++) out.push(parseInt(unit.memory.get(address + i) ?? 'FF', 16));
+    return out;
+}
+
+function digitsToValues(digits, per) {
+    const out = [];
+    for (let i = 0; i < digits.length; i += per) out.push(digits.slice(i, i + per).reduce((v, d) => v * 16 + d, 0));
+    return out;
+}
+
+test('a mono file goes into slot 3: unit memory holds name, file name and every word', () => {
+    const r = rig();
+    r.loader.load(2, '/home/g/IRs/Grüße 4x12.wav');
+    assert.ok(r.settle());
+    const types = r.events.map((e) => e.type);
+    assert.equal(types.at(-1), 'finished', JSON.stringify(r.events.filter((e) => e.type !== 'progress')));
+    assert.ok(!types.includes('error'));
+    assert.deepEqual(r.requests[1].args, { path: '/home/g/IRs/Grüße 4x12.wav', ch: 0 });
+    const polls = r.requests.filter((q) => q.args.req === 'progress').length;
+    assert.ok(polls >= 3 && polls <= 5, `progress polled every 100 ms while converting (${polls})`);
+    assert.ok(r.events.some((e) => e.phase === 'convert' && e.percent > 0));
+    assert.ok(r.events.some((e) => e.phase === 'write' && e.percent === 100));
+
+    const s = r.setting;
+    const name = String.fromCharCode(...unitBytes(r.unit, slotStart(s, s.irDataNameAddr, 2), 32));
+    assert.equal(name.trimEnd(), 'Gr??e 4x12');
+    const size = digitsToValues(unitBytes(r.unit, slotStart(s, s.irDataSizeAddr, 2), 4), 4)[0];
+    assert.equal(size, new TextEncoder().encode('Grüße 4x12.wav').length);
+    const fileBytes = digitsToValues(unitBytes(r.unit, slotStart(s, s.irDataFileAddr, 2), 256), 2);
+    assert.equal(new TextDecoder().decode(Uint8Array.from(fileBytes.slice(0, size))), 'Grüße 4x12.wav');
+    const coef = digitsToValues(unitBytes(r.unit, slotStart(s, s.irDataCoefAddr, 2), COEFFICIENT_WORDS * 8), 8);
+    assert.deepEqual(coef, words);
+    // Slots around it are untouched.
+    assert.equal(r.unit.memory.get(slotStart(s, s.irDataCoefAddr, 3)), undefined);
+
+    // Read back into the model, then the set-IR command with the slot index.
+    assert.equal(r.parameter.get('IRDATA(3)%NAME%0').trimEnd(), 'Gr??e 4x12');
+    assert.equal(r.parameter.get('IRDATA(3)%SIZE%0'), size);
+    const last = r.unit.received.at(-1);
+    assert.ok(last.includes('7F000300' + '02'), last);
+    assert.equal(r.unit.received.filter((m) => m.substr(12, 2) === '12').length, 1 + 1 + 2 + 112 + 1);
+});
+
+test('a stereo file asks for the channel; the right one is converted as [R]', () => {
+    const r = rig({ channels: 2 });
+    r.loader.load(3, '/irs/Stereo Room.wav');
+    assert.ok(r.settle());
+    assert.equal(r.last().type, 'channel');
+    assert.equal(r.requests.length, 1, 'nothing converted before the choice');
+    r.loader.chooseChannel(1);
+    assert.ok(r.settle());
+    assert.equal(r.last().type, 'finished');
+    assert.equal(r.last().name, '[R]Stereo Room');
+    assert.deepEqual(r.requests[1].args, { path: '/irs/Stereo Room.wav', ch: 1 });
+    assert.equal(r.parameter.get('IRDATA(4)%NAME%0').trimEnd(), '[R]Stereo Room');
+});
+
+test('failures end in their own outcome and write nothing', () => {
+    const cases = [
+        [{ channels: 0 }, 'unsupported'],
+        [{ channels: 3 }, 'unsupported'],
+        [{ convertResult: 'unsupported' }, 'unsupported'],
+        [{ convertResult: 'notfound' }, 'fileError'],
+        [{ coefficientHex: '' }, 'readError'],
+        [{ coefficientHex: leHex(words.slice(1)) }, 'readError'],
+        [{ connected: false }, 'sendError'],
+    ];
+    for (const [options, reason] of cases) {
+        const r = rig(options);
+        r.loader.load(0, '/irs/a.wav');
+        assert.ok(r.settle(), reason);
+        assert.deepEqual(r.last(), { type: 'error', reason }, JSON.stringify(options));
+        assert.equal(r.unit.memory.size, 0, 'no data reached the unit');
+        const polls = r.requests.filter((q) => q.args.req === 'progress').length;
+        r.clock.advance(1000);
+        assert.equal(r.requests.filter((q) => q.args.req === 'progress').length, polls, 'polling stopped');
+        assert.ok(r.loader.load(1, '/irs/b.wav'), 'the loader is free again');
+    }
+});
+
+test('cancel while converting asks the host to stop and forgets the slot', () => {
+    const r = rig();
+    r.loader.load(0, '/irs/a.wav');
+    r.clock.advance(150);
+    r.loader.cancel();
+    assert.equal(r.last().type, 'cancelled');
+    assert.deepEqual(r.requests.at(-1).args, { req: 'cancel' });
+    r.clock.advance(2000);
+    assert.equal(r.unit.memory.size, 0, 'a late "finished" is ignored');
+    assert.equal(r.events.filter((e) => e.type === 'finished').length, 0);
+});
+
+test('cancel while writing stops the write list', () => {
+    const r = rig();
+    r.loader.load(0, '/irs/a.wav');
+    assert.ok(r.clock.until(() => r.events.some((e) => e.phase === 'write' && e.percent >= 10)));
+    r.loader.cancel();
+    const written = r.unit.received.length;
+    r.clock.advance(5000);
+    assert.equal(r.unit.received.length, written);
+    assert.ok(!r.loader.busy);
+});
+
+test('rename writes only the name; initialise waits for the echo', async () => {
+    const r = rig();
+    assert.ok(r.loader.rename(4, 'Bright Cab'));
+    r.clock.advance(100);
+    assert.equal(r.unit.received.length, 1);
+    assert.equal(r.parameter.get('IRDATA(5)%NAME%0').trimEnd(), 'Bright Cab');
+    const s = r.setting;
+    assert.equal(String.fromCharCode(...unitBytes(r.unit, slotStart(s, s.irDataNameAddr, 4), 10)), 'Bright Cab');
+
+    // The scripted unit stays silent on commands: the link time-out ends it.
+    let result = null;
+    r.loader.initialize(4).then((v) => { result = v; });
+    r.clock.advance(16000);
+    await Promise.resolve();
+    assert.equal(result, false);
+    assert.ok(r.unit.received.at(-1).includes('7F000200' + '0004'));
+
+    // An echo of the command address completes it.
+    r.native.midi.peer = (hex) => {
+        r.unit.receive(hex);
+        if (hex.includes('7F000200')) r.unit.reply(r.unit.dt1(nibble(0x7f000200), '0005'));
+    };
+    result = null;
+    r.loader.initialize(5).then((v) => { result = v; });
+    r.clock.advance(200);
+    await Promise.resolve();
+    assert.equal(result, true);
+});
