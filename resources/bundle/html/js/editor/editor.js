@@ -1,0 +1,260 @@
+// The editor on top of the start page (app.js): IR slots with loading and
+// preview, backups, patch and system editors, MIDI monitor.
+import { hex8, nibble } from '../link/sysex.js';
+import { UnitAddress } from '../link/product-setting.js';
+import { ControlRouter } from '../ir/control-router.js';
+import { IrDataLoader } from '../ir/ir-loader.js';
+import { BackupSession } from '../backup/backup-session.js';
+import { EXTENSION } from '../backup/backup-format.js';
+import { closeDialog, setDialogProgress, showDialog, showError } from './dialogs.js';
+import { buildSlotList } from './slot-list.js';
+import { showPreview } from './preview.js';
+import { buildAreaEditor } from './param-editor.js';
+import { installMonitor } from './monitor.js';
+
+const $ = (id) => document.getElementById(id);
+
+function waitForUnit() {
+    return new Promise((resolve) => {
+        const check = () => (window.kx5?.connection ? resolve(window.kx5) : setTimeout(check, 50));
+        check();
+    });
+}
+
+function installTabs() {
+    const tabs = [...document.querySelectorAll('[role="tab"]')];
+    const select = (tab) => {
+        for (const t of tabs) {
+            const on = t === tab;
+            t.setAttribute('aria-selected', String(on));
+            t.tabIndex = on ? 0 : -1;
+            $(t.getAttribute('aria-controls')).hidden = !on;
+        }
+    };
+    tabs.forEach((t, i) => {
+        t.addEventListener('click', () => select(t));
+        t.addEventListener('keydown', (e) => {
+            const step = e.key === 'ArrowRight' ? 1 : e.key === 'ArrowLeft' ? -1 : 0;
+            if (!step) return;
+            const next = tabs[(i + step + tabs.length) % tabs.length];
+            select(next);
+            next.focus();
+        });
+    });
+    return (id) => select($(id));
+}
+
+function folderOf(path) {
+    const i = String(path).lastIndexOf('/');
+    return i > 0 ? path.substring(0, i) : '';
+}
+
+async function main() {
+    const kx5 = await waitForUnit();
+    const { native, setting } = kx5;
+    const selectTab = installTabs();
+    const connected = () => kx5.connection.connected;
+    let lastPath = '';
+    try { lastPath = native.app.storage2('lastPath') ?? ''; } catch { lastPath = ''; }
+    const remember = (path) => {
+        lastPath = folderOf(path);
+        try { native.app.storage2('lastPath', lastPath); } catch { /* preferences are optional */ }
+    };
+    const needUnit = () => {
+        if (connected()) return true;
+        showDialog({ title: 'No unit connected', text: 'Connect the KX-5 (or the simulated unit) first.' });
+        return false;
+    };
+
+    installMonitor(kx5);
+    const router = new ControlRouter(native);
+    let progressOpen = false;
+    const openProgress = (title, onCancel) => {
+        progressOpen = true;
+        showDialog({ title, text: '', progress: true, buttons: [{ label: 'Cancel', value: 'cancel' }] })
+            .then((v) => { progressOpen = false; if (v === 'cancel') onCancel(); });
+    };
+    const endProgress = () => {
+        if (progressOpen) closeDialog();
+        progressOpen = false;
+    };
+
+    const loader = new IrDataLoader({
+        native, router, controller: kx5.controller, readWrite: kx5.readWrite, parameter: kx5.parameter,
+        setting, isConnected: connected,
+        onEvent: async (e) => {
+            if (e.type === 'channel') {
+                endProgress();
+                const ch = await showDialog({
+                    title: 'Stereo file', text: 'The unit takes one channel. Which one should go into the slot?',
+                    buttons: [{ label: 'Left [L]', value: 0, primary: true }, { label: 'Right [R]', value: 1 }, { label: 'Cancel', value: 'cancel' }],
+                });
+                if (ch === 'cancel') loader.cancel();
+                else loader.chooseChannel(ch);
+            } else if (e.type === 'progress') {
+                if (!progressOpen) openProgress('Loading impulse response', () => loader.cancel());
+                setDialogProgress(e.percent, e.phase === 'convert' ? `Converting… ${Math.round(e.percent)} %` : `Writing to the unit… ${e.percent} %`);
+            } else if (e.type === 'error') {
+                endProgress();
+                if (loader.busy) return;
+                showError(e.reason);
+            } else if (e.type === 'finished') {
+                endProgress();
+                if (!e.error) showDialog({ title: 'Finished', text: `Slot ${e.slot + 1} now holds "${e.name}".` });
+                else showError(e.error);
+            } else if (e.type === 'cancelled') {
+                endProgress();
+            }
+        },
+    });
+
+    const startLoad = async (slot, path) => {
+        if (!needUnit()) return;
+        remember(path);
+        selectTab('tab-preview');
+        const facts = showPreview(native, path);
+        const name = String(path).split('/').pop();
+        const go = await showDialog({
+            title: `Load into slot ${slot + 1}?`,
+            text: facts ? `${name}: ${$('preview-notice').textContent}` : name,
+            buttons: [{ label: 'Load', value: 'load', primary: true }, { label: 'Cancel', value: 'cancel' }],
+        });
+        if (go === 'load') loader.load(slot, path);
+    };
+
+    let pendingDialog = null;
+    native.fs.events.openfilename = (path) => {
+        const purpose = pendingDialog;
+        pendingDialog = null;
+        if (!path || !purpose) return;
+        if (purpose.kind === 'ir') startLoad(purpose.slot, path);
+        else if (purpose.kind === 'restore') restore(path);
+    };
+    native.fs.events.savefilename = (path) => {
+        const purpose = pendingDialog;
+        pendingDialog = null;
+        if (!path || purpose?.kind !== 'backup') return;
+        remember(path);
+        if (!backup.save(path)) return;
+        openProgress('Backing up', () => backup.cancel());
+    };
+
+    const backup = new BackupSession({
+        native, map: kx5.map, parameter: kx5.parameter, readWrite: kx5.readWrite, setting, isConnected: connected,
+        onEvent: (e) => {
+            if (e.type === 'progress') {
+                if (!progressOpen) openProgress(e.phase === 'read' ? 'Backing up' : 'Restoring', () => backup.cancel());
+                setDialogProgress(e.percent, e.phase === 'read' ? `Reading from the unit… ${e.percent} %` : `Writing to the unit… ${e.percent} %`);
+            } else if (e.type === 'error') {
+                endProgress();
+                showError(e.reason, e.message);
+            } else if (e.type === 'saved' || e.type === 'restored') {
+                endProgress();
+                showDialog({
+                    title: e.type === 'saved' ? 'Backup saved' : 'Backup restored',
+                    text: `${e.path}\nContains ${e.contents.text}.`,
+                });
+            } else if (e.type === 'cancelled') {
+                endProgress();
+            }
+        },
+    });
+    const restore = async (path) => {
+        remember(path);
+        const ok = await showDialog({
+            title: 'Restore this backup?',
+            text: 'System settings, user patches and the IR slots held in the file replace those in the unit.',
+            buttons: [{ label: 'Restore', value: 'go', primary: true }, { label: 'Cancel', value: 'cancel' }],
+        });
+        if (ok === 'go' && backup.restore(path)) openProgress('Restoring', () => backup.cancel());
+    };
+    $('backup-button').addEventListener('click', async () => {
+        if (!needUnit()) return;
+        const loaded = [];
+        for (let k = 0; k < setting.numOfIrData; k++) if (kx5.parameter.get(`IRDATA%STATUS%${k}`) === 1) loaded.push(k + 1);
+        const go = await showDialog({
+            title: 'Back up the unit',
+            text: `The backup holds the system settings, both user patches and ${loaded.length ? `IR slots ${loaded.join(', ')}` : 'no IR slots (all are empty)'}.`,
+            buttons: [{ label: 'Choose file…', value: 'go', primary: true }, { label: 'Cancel', value: 'cancel' }],
+        });
+        if (go !== 'go') return;
+        pendingDialog = { kind: 'backup' };
+        native.fs.savefilename(`${lastPath || '~'}/${setting.product}`, EXTENSION);
+    });
+    $('restore-button').addEventListener('click', () => {
+        if (!needUnit()) return;
+        pendingDialog = { kind: 'restore' };
+        native.fs.openfilename(JSON.stringify([EXTENSION]), lastPath || undefined);
+    });
+
+    try { native.app.dragdrop(true); } catch { /* drops then reach the page as "open" commands */ }
+    buildSlotList(kx5, {
+        load: (slot) => {
+            if (!needUnit()) return;
+            pendingDialog = { kind: 'ir', slot };
+            native.fs.openfilename(JSON.stringify(['wav']), lastPath || undefined);
+        },
+        drop: (slot) => {
+            let paths = [];
+            try { paths = native.app.dropfiles(); } catch { paths = []; }
+            const wav = paths.find((p) => /\.wav$/i.test(p));
+            if (wav) startLoad(slot, wav);
+            else showError('unsupported');
+        },
+        rename: async (slot) => {
+            if (!needUnit()) return;
+            const input = document.createElement('input');
+            input.type = 'text';
+            input.maxLength = setting.irDataNameLength;
+            input.value = String(kx5.parameter.get(`IRDATA(${slot + 1})%NAME%0`)).trimEnd();
+            input.setAttribute('aria-label', 'Slot name');
+            input.addEventListener('keydown', (e) => { if (e.key === 'Enter') { e.preventDefault(); $('dialog-buttons').firstChild.click(); } });
+            const p = showDialog({ title: `Rename slot ${slot + 1}`, body: input, buttons: [{ label: 'Rename', value: 'ok', primary: true }, { label: 'Cancel', value: 'cancel' }] });
+            input.focus();
+            if ((await p) === 'ok') loader.rename(slot, input.value);
+        },
+        initialize: async (slot) => {
+            if (!needUnit()) return;
+            const go = await showDialog({
+                title: `Clear slot ${slot + 1}?`, text: 'The slot\'s impulse response, name and file name are erased in the unit.',
+                buttons: [{ label: 'Clear', value: 'go', primary: true }, { label: 'Cancel', value: 'cancel' }],
+            });
+            if (go !== 'go') return;
+            if (!(await loader.initialize(slot))) return showError('sendError');
+            for (const part of ['NAME', 'SIZE', 'FILE', 'DATA']) kx5.parameter.initialize(`IRDATA(${slot + 1})%${part}`);
+            kx5.parameter.set(`IRDATA%STATUS%${slot}`, 0, false);
+        },
+    });
+
+    buildAreaEditor(kx5, $('patch-editor'), 'PATCH', connected);
+    buildAreaEditor(kx5, $('system-editor'), 'SYSTEM', connected);
+    const patchTasks = () => {
+        const tasks = [];
+        for (const id of kx5.map.areaBlocks('PATCH')) {
+            const { address, sizes } = kx5.parameter.getblock(id);
+            let at = address;
+            for (const size of sizes) { tasks.push({ address: at, size }); at += Math.abs(size); }
+        }
+        return tasks;
+    };
+    $('patch-select').addEventListener('change', () => {
+        if (!needUnit() || kx5.readWrite.busy) return;
+        kx5.controller.dt1(nibble(UnitAddress.patchSelect), hex8(Number($('patch-select').value)));
+        kx5.readWrite.readStart(patchTasks());
+    });
+    $('patch-write').addEventListener('click', async () => {
+        if (!needUnit()) return;
+        const n = Number($('patch-select').value);
+        const go = await showDialog({
+            title: `Write to user patch ${n + 1}?`, text: 'The patch being edited replaces the stored one.',
+            buttons: [{ label: 'Write', value: 'go', primary: true }, { label: 'Cancel', value: 'cancel' }],
+        });
+        if (go !== 'go') return;
+        kx5.controller.dt1(nibble(UnitAddress.patchWrite), hex8(n));
+        for (const id of kx5.map.areaBlocks('PATCH')) {
+            kx5.parameter.setdata(id.replace(/^PATCH%/, `PATCH(${n + 1})%`), kx5.parameter.copyblock(id));
+        }
+    });
+}
+
+main().catch((e) => console.error('editor:', e));
