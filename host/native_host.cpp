@@ -7,12 +7,12 @@
 #include "audio/native_call_sampler.h"
 #include "bridge/javascript_interface.h"
 #include "ir/ir_commands.h"
-#include "host/placeholder_module.h"
 #include "midi/midi_client.h"
 #include "midi/midi_system.h"
 #include "midi/native_call_midi.h"
 #include "midi/native_call_midix.h"
 #include "modules/app/control_channel.h"
+#include "modules/app/native_call_app.h"
 #include "modules/fs/native_call_fs.h"
 #include "modules/security/native_call_security.h"
 #include "modules/util/native_call_util.h"
@@ -92,12 +92,7 @@ void NativeHost::createModules() {
         m->registerIn(moduleTable_);
         modules_.push_back(std::move(m));
     };
-    auto pending = [&](const char* name, std::initializer_list<const char*> fns) {
-        add(std::make_unique<PlaceholderModule>(o, name, fns));
-    };
-    pending("app", {"ready", "startevent", "getevent", "storage", "storage2", "clipboard",
-                    "importfile", "exportfile", "control", "locate", "dragdrop", "dropfiles",
-                    "exit"});
+    add(std::make_unique<NativeCall_app>(o, *control_));
     add(std::make_unique<NativeCall_midi>(o));
     add(std::make_unique<NativeCall_midix>(o));
     add(std::make_unique<NativeCall_tgif>(o));

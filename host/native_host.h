@@ -14,10 +14,10 @@ namespace kx5 {
 
 class JavaScriptInterface;
 class ControlChannel;
+class IrCommands;
 namespace sim {
 class InProcessUnit;
 }
-class IrCommands;
 
 struct HostOptions {
     std::vector<std::string> arguments; // command-line options the modules read
