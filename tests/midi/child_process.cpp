@@ -12,8 +12,7 @@
 namespace kx5::test {
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
-                           const std::map<std::string, std::string>& env,
-                           const std::string& stderrPath) {
+                           const std::map<std::string, std::string>& env, const Options& options) {
     int toChild[2], fromChild[2];
     if (pipe2(toChild, O_CLOEXEC) != 0) return;
     if (pipe2(fromChild, O_CLOEXEC) != 0) {
@@ -25,10 +24,12 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
     if (pid == 0) {
         dup2(toChild[0], 0);
         dup2(fromChild[1], 1);
-        if (!stderrPath.empty()) {
-            const int fd = open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        if (!options.stderrPath.empty()) {
+            const int fd = open(options.stderrPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
             if (fd >= 0) dup2(fd, 2);
         }
+        if (!options.pipeOutput) dup2(2, 1);
+        if (options.ignoreBrokenPipes) signal(SIGPIPE, SIG_IGN);
         for (const auto& [k, v] : env)
             setenv(k.c_str(), v.c_str(), 1);
         std::vector<char*> args;
@@ -129,8 +130,9 @@ bool ChildProcess::waitForExit(std::chrono::milliseconds limit, int* status) {
 }
 
 void ChildProcess::terminate() {
+    // End of input asks a well-behaved child to finish by itself first.
     closeInput();
-    if (pid_ > 0) {
+    if (pid_ > 0 && !waitForExit(std::chrono::seconds(10))) {
         kill(pid_, SIGTERM);
         if (!waitForExit(std::chrono::seconds(10))) {
             kill(pid_, SIGKILL);

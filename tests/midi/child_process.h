@@ -13,10 +13,22 @@ namespace kx5::test {
 
 class ChildProcess {
   public:
+    struct Options {
+        // stderr goes here when given, else it is inherited.
+        std::string stderrPath;
+        // Without it, stdout goes where stderr goes (a pipe nobody reads
+        // would stall a chatty child).
+        bool pipeOutput = true;
+        // Start with SIGPIPE ignored: a server must survive writing to a
+        // client that died.
+        bool ignoreBrokenPipes = false;
+    };
     // env entries are added to (or replace) the current environment.
-    // stderr goes to stderrPath when given, else it is inherited.
     ChildProcess(const std::vector<std::string>& argv,
-                 const std::map<std::string, std::string>& env, const std::string& stderrPath = {});
+                 const std::map<std::string, std::string>& env, const Options& options);
+    ChildProcess(const std::vector<std::string>& argv,
+                 const std::map<std::string, std::string>& env)
+        : ChildProcess(argv, env, Options{}) {}
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -34,7 +46,8 @@ class ChildProcess {
     void closeInput();
     // Waits for the process to end by itself; false when the limit passed.
     bool waitForExit(std::chrono::milliseconds limit, int* status = nullptr);
-    // SIGTERM, then SIGKILL when it does not end in time; always reaps.
+    // Closes its input and waits for it to end; then SIGTERM, then SIGKILL
+    // when it does not end in time; always reaps.
     void terminate();
 
   private:
