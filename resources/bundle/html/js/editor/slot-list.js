@@ -32,9 +32,11 @@ export function buildSlotList(kx5, actions) {
         const name = document.createElement('span');
         const state = document.createElement('span');
         state.className = 'state';
+        const fileLine = document.createElement('span');
+        fileLine.className = 'file';
         const file = document.createElement('span');
-        file.className = 'file';
-        text.append(name, state, file);
+        fileLine.append(state, file);
+        text.append(name, fileLine);
         const tools = document.createElement('div');
         tools.className = 'tools';
         const button = (label, title, fn) => {

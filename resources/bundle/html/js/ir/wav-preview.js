@@ -105,11 +105,18 @@ export function frequencyResponse(samples, sampleRate, points = 200) {
     for (let i = 0; i < used; i++) re[i] = samples[i];
     fft(re, im);
     const top = Math.min(20000, sampleRate / 2);
+    const freq = (p) => 20 * (top / 20) ** (p / (points - 1));
+    const binOf = (hz) => Math.min(n / 2, Math.round((hz * n) / sampleRate));
     const out = [];
+    // Each point is the power mean over its share of the log axis, so the
+    // curve reads like a smoothed analyser rather than single noisy bins.
     for (let p = 0; p < points; p++) {
-        const hz = 20 * (top / 20) ** (p / (points - 1));
-        const bin = Math.min(n / 2, Math.round((hz * n) / sampleRate));
-        const mag = Math.hypot(re[bin], im[bin]);
+        const hz = freq(p);
+        const lo = binOf(p === 0 ? hz : Math.sqrt(freq(p - 1) * hz));
+        const hi = Math.max(lo, binOf(p === points - 1 ? hz : Math.sqrt(hz * freq(p + 1))));
+        let power = 0;
+        for (let b = lo; b <= hi; b++) power += re[b] * re[b] + im[b] * im[b];
+        const mag = Math.sqrt(power / (hi - lo + 1));
         out.push({ hz, db: 20 * Math.log10(Math.max(mag, 1e-9)) });
     }
     return out;
