@@ -36,7 +36,7 @@ fi
 run_suite main "$root/build"
 
 if [ "${KX5_SKIP_SANITIZERS:-0}" != 1 ]; then
-    if "$root/setup/build.sh" "$root/build-asan" -DKX5_SANITIZE=ON -DKX5_BUILD_BENCHMARKS=OFF \
+    if "$root/setup/build.sh" "$root/build-asan" -DKX5_SANITIZE=ON -DKX5_BUILD_BENCHMARKS=OFF -DKX5_BUILD_GUI=OFF \
         -DCMAKE_BUILD_TYPE=Debug; then
         ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
             run_suite sanitizers "$root/build-asan" -L unit
