@@ -2,6 +2,7 @@
 
 #include "bridge/ui_queue.h"
 #include "host/gtk/document_policy.h"
+#include "host/gtk/event_script.h"
 
 #include <webkit2/webkit2.h>
 
@@ -247,24 +248,22 @@ void WebViewHost::navigate(const std::string& url) {
     webkit_web_view_load_uri(view_, url.c_str());
 }
 
+// Drains the queue; a burst of events goes to the page in a few scripts.
 void WebViewHost::processEvent() {
+    EventScriptBatch batch;
+    auto send = [&] {
+        const std::string script = batch.take();
+        if (view_ && !script.empty())
+            webkit_web_view_evaluate_javascript(view_, script.data(),
+                                                static_cast<gssize>(script.size()), nullptr,
+                                                nullptr, nullptr, nullptr, nullptr);
+    };
     std::string text;
     while (takeForDelivery(text)) {
-        if (!view_) continue;
-        std::string script = dispatchScript(text);
-        // A raw carriage return would end the script's string literal and lose
-        // the event; invalid UTF-8 would make WebKit refuse the script.
-        for (size_t i = script.find('\r'); i != std::string::npos; i = script.find('\r', i + 2))
-            script.replace(i, 1, "\\r");
-        if (!g_utf8_validate(script.data(), static_cast<gssize>(script.size()), nullptr)) {
-            char* valid = g_utf8_make_valid(script.data(), static_cast<gssize>(script.size()));
-            script = valid;
-            g_free(valid);
-        }
-        webkit_web_view_evaluate_javascript(view_, script.data(),
-                                            static_cast<gssize>(script.size()), nullptr, nullptr,
-                                            nullptr, nullptr, nullptr);
+        batch.add(text);
+        if (batch.full()) send();
     }
+    send();
 }
 
 void WebViewHost::requestClose() {

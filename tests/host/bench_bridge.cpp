@@ -3,7 +3,8 @@
 //     the window process side as in the program (BridgeServer dispatching on
 //     a GLib main loop), timed per call.
 //  2. The real program under Xvfb: 10,000 "$$util_bytes" calls from page
-//     script, and 10,000 pushed events (handed over by a later start).
+//     script, and 10,000 pushed events (handed over by a later start), with
+//     the CPU time the two processes spent on the events.
 #include "bridge/app_paths.h"
 #include "bridge/javascript_interface.h"
 #include "bridge/native_call.h"
@@ -13,6 +14,7 @@
 #include "host/gtk/bridge_wire.h"
 #include "modules/util/native_call_util.h"
 #include "tests/host/e2e/program_under_test.h"
+#include "tests/host/e2e/x11_session.h"
 
 #include <glib.h>
 
@@ -22,6 +24,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <thread>
@@ -100,6 +104,42 @@ void socketRoundTrips(int n) {
         n, percentile(us, 0.5), percentile(us, 0.99), bad);
 }
 
+// CPU time (user + system, seconds) a process has used so far.
+double cpuSeconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string f;
+    double ticks = 0;
+    for (int i = 3; fields >> f && i <= 15; ++i)
+        if (i == 14 || i == 15) ticks += std::stod(f);
+    return ticks / double(sysconf(_SC_CLK_TCK));
+}
+
+pid_t webProcessOf(pid_t program) {
+    std::ifstream children("/proc/" + std::to_string(program) + "/task/" + std::to_string(program) +
+                           "/children");
+    for (pid_t c; children >> c;) {
+        std::ifstream comm("/proc/" + std::to_string(c) + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name.rfind("WebKitWebProces", 0) == 0) return c;
+    }
+    return 0;
+}
+
+std::string waitForTitle(kx5::e2e::X11Session& x, const std::string& prefix, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        for (const auto& t : x.windowTitles())
+            if (t.rfind(prefix, 0) == 0) return t.substr(prefix.size());
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return {};
+}
+
+// The program as users run it (no WebDriver attached), on a copy of the test
+// pages that starts the benchmark page by itself.
 void inTheProgram(int n) {
     using namespace kx5::e2e;
     const std::string artifacts =
@@ -110,40 +150,51 @@ void inTheProgram(int n) {
         return;
     }
     TestHome home;
-    ProgramUnderTest p(world, home, "bench");
-    if (!p.ready()) {
-        std::printf("the program did not come up (logs in %s)\n", artifacts.c_str());
+    const std::string bundle = home.path() + "/bundle";
+    std::filesystem::create_directories(bundle + "/html");
+    for (const char* f : {"harness.js", "bench.html"})
+        std::filesystem::copy_file(std::string(KX5_TEST_BUNDLE) + "/html/" + f,
+                                   bundle + "/html/" + f);
+    std::ofstream(bundle + "/html/index.html")
+        << "<!doctype html><script>location.replace('bench.html?" << n << "#run')</script>";
+    ChildProcess program({KX5_EXECUTABLE, "--bundle=" + bundle}, home.environment(world),
+                         artifacts + "/bench.log");
+    X11Session x(world.display());
+    const std::string calls = waitForTitle(x, "calls:", 600000);
+    picojson::value c;
+    if (calls.empty() || !picojson::parse(c, calls).empty()) {
+        std::printf("the page benchmark did not report (logs in %s)\n", artifacts.c_str());
         return;
     }
-    WebDriver& d = p.driver();
-    d.navigate(ProgramUnderTest::pageUrl("bench.html"));
-    d.waitFor("return typeof benchCalls === 'function'", 30000);
-    d.execute("return benchCalls(200, 100)"); // warm up
-    const picojson::value calls =
-        d.execute("return benchCalls(arguments[0], 100)", {picojson::value(double(n))});
     std::printf(
         "page calls of $$util_bytes, %d calls in batches of 100: mean %.1f us, median %.1f us, "
         "p99 %.1f us per call, bad %d\n",
-        n, calls.get("meanMs").get<double>() * 1000, calls.get("medianMs").get<double>() * 1000,
-        calls.get("p99Ms").get<double>() * 1000, int(calls.get("bad").get<double>()));
+        n, c.get("meanMs").get<double>() * 1000, c.get("medianMs").get<double>() * 1000,
+        c.get("p99Ms").get<double>() * 1000, int(c.get("bad").get<double>()));
 
-    d.execute("return startEvents()");
-    std::vector<std::string> args;
+    const pid_t web = webProcessOf(program.pid());
+    const double web0 = web ? cpuSeconds(web) : 0, ui0 = cpuSeconds(program.pid());
+    std::vector<std::string> argv{KX5_EXECUTABLE};
     for (int i = 0; i < n; ++i)
-        args.push_back("e" + std::to_string(i));
-    p.startAgain(args);
-    if (!d.waitFor("return $arrivals.length >= " + std::to_string(n), 300000))
-        std::printf("not all events arrived\n");
-    const picojson::value events = d.execute("return eventStats(100)");
-    if (!events.is<picojson::object>() || !events.get("inOrder").is<bool>())
-        throw std::runtime_error("no event statistics: " + events.serialize());
+        argv.push_back("e" + std::to_string(i));
+    ChildProcess later(argv, home.environment(world), artifacts + "/bench.log");
+    later.waitExit(60000);
+    const std::string events = waitForTitle(x, "events:", 600000);
+    const double webCpu = web ? cpuSeconds(web) - web0 : 0, uiCpu = cpuSeconds(program.pid()) - ui0;
+    picojson::value e;
+    if (events.empty() || !picojson::parse(e, events).empty()) {
+        std::printf("the events did not all arrive\n");
+        return;
+    }
     std::printf(
         "pushed events, %d events: %.0f events/s, per event over batches of 100: median %.1f us, "
         "p99 %.1f us, in order: %s\n",
-        int(events.get("n").get<double>()), events.get("perSecond").get<double>(),
-        events.get("medianMs").get<double>() * 1000, events.get("p99Ms").get<double>() * 1000,
-        events.get("inOrder").get<bool>() ? "yes" : "NO");
-    p.close();
+        int(e.get("n").get<double>()), e.get("perSecond").get<double>(),
+        e.get("medianMs").get<double>() * 1000, e.get("p99Ms").get<double>() * 1000,
+        e.get("inOrder").get<bool>() ? "yes" : "NO");
+    std::printf("CPU time for the events: web process %.1f us, window process %.1f us per event\n",
+                webCpu * 1e6 / n, uiCpu * 1e6 / n);
+    program.stop();
 }
 
 } // namespace

@@ -175,6 +175,15 @@ TEST_F(EndToEnd, OnlyDocumentsOfTheBundleReachNative) {
         30000));
     EXPECT_EQ(d.execute("return [hasNative(), $childHasNative, $inlineHasNative]").serialize(),
               "[true,true,true]");
+    // Permissions are granted to the program's own pages only.
+    const char* askPermission =
+        "window.$permission = null; navigator.geolocation.getCurrentPosition("
+        "function () { $permission = 'granted'; },"
+        "function (e) { $permission = e.code === e.PERMISSION_DENIED ? 'denied' : 'granted'; });"
+        "return true";
+    d.execute(askPermission);
+    ASSERT_TRUE(d.waitFor("return $permission !== null", 30000));
+    EXPECT_EQ(d.execute("return $permission").to_str(), "granted");
 
     // A foreign page inside a bundle page gets nothing.
     d.execute(
@@ -190,6 +199,9 @@ TEST_F(EndToEnd, OnlyDocumentsOfTheBundleReachNative) {
     d.navigate(foreign.url());
     ASSERT_TRUE(d.waitFor("return window.$has !== undefined", 30000));
     EXPECT_FALSE(d.execute("return $has").get<bool>());
+    d.execute(askPermission);
+    ASSERT_TRUE(d.waitFor("return $permission !== null", 30000));
+    EXPECT_EQ(d.execute("return $permission").to_str(), "denied");
 
     // A local file outside the bundle gets nothing, and bundle pages it
     // frames get nothing either.
