@@ -190,3 +190,17 @@ test('rename writes only the name; initialise waits for the echo', async () => {
     await Promise.resolve();
     assert.equal(result, true);
 });
+
+test('the router hands shell words their text and ignores broken answers', () => {
+    const r = rig();
+    const seen = [];
+    const router = new ControlRouter(r.native);
+    router.listen('wakeup', (answer, raw) => seen.push(raw));
+    r.native.app.events.command('wakeup', 'PBT_APMRESUMESUSPEND');
+    assert.deepEqual(seen, ['PBT_APMRESUMESUSPEND']);
+    r.loader.load(0, '/irs/a.wav');
+    r.native.app.events.command('wavstat', '{broken');
+    assert.ok(r.loader.busy, 'a broken answer is not taken as a refusal');
+    assert.ok(r.settle());
+    assert.equal(r.last().type, 'finished');
+});

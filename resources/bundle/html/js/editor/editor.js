@@ -68,6 +68,24 @@ async function main() {
 
     installMonitor(kx5);
     const router = new ControlRouter(native);
+    // After sleep or a change of MIDI devices the unit is checked again
+    // before the next transfer instead of failing halfway through it.
+    let recheck = false;
+    router.listen('wakeup', () => { recheck = true; });
+    const changed = native.midi.events.changed;
+    native.midi.events.changed = (...a) => {
+        recheck = true;
+        if (typeof changed === 'function') changed(...a);
+    };
+    const ensureUnit = async () => {
+        if (!needUnit()) return false;
+        if (!recheck) return true;
+        recheck = false;
+        const result = await kx5.connection.connect();
+        if (result.outcome === 'connected') return true;
+        showError('timeout', 'checked again after sleep or a device change');
+        return false;
+    };
     let progressOpen = false;
     const openProgress = (title, onCancel) => {
         progressOpen = true;
@@ -109,7 +127,7 @@ async function main() {
     });
 
     const startLoad = async (slot, path) => {
-        if (!needUnit()) return;
+        if (!(await ensureUnit())) return;
         remember(path);
         selectTab('tab-preview');
         const facts = showPreview(native, path);
@@ -166,7 +184,7 @@ async function main() {
             text: 'System settings, user patches and the IR slots held in the file replace those in the unit.',
             buttons: [{ label: 'Restore', value: 'go', primary: true }, { label: 'Cancel', value: 'cancel' }],
         });
-        if (ok === 'go' && backup.restore(path)) openProgress('Restoring', () => backup.cancel());
+        if (ok === 'go' && (await ensureUnit()) && backup.restore(path)) openProgress('Restoring', () => backup.cancel());
     };
     $('backup-button').addEventListener('click', async () => {
         if (!needUnit()) return;
@@ -177,7 +195,7 @@ async function main() {
             text: `The backup holds the system settings, both user patches and ${loaded.length ? `IR slots ${loaded.join(', ')}` : 'no IR slots (all are empty)'}.`,
             buttons: [{ label: 'Choose file…', value: 'go', primary: true }, { label: 'Cancel', value: 'cancel' }],
         });
-        if (go !== 'go') return;
+        if (go !== 'go' || !(await ensureUnit())) return;
         pendingDialog = { kind: 'backup' };
         native.fs.savefilename(`${lastPath || '~'}/${setting.product}`, EXTENSION);
     });

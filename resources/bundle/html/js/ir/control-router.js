@@ -13,7 +13,8 @@ export class ControlRouter {
                 answer = null;
             }
             const listener = this.listeners.get(word);
-            if (listener && answer && typeof answer === 'object') listener(answer);
+            // Shell words such as "wakeup" carry plain text, not JSON.
+            if (listener) listener(answer && typeof answer === 'object' ? answer : {}, json);
             else if (!listener && typeof previous === 'function') previous(word, json);
         };
     }

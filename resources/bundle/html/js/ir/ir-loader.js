@@ -40,6 +40,7 @@ export class IrDataLoader {
 
     onWavstat(answer) {
         const job = this.job;
+        if (!('result' in answer)) return;
         if (!job || job.phase !== 'wavstat') return;
         if (!answer.result || (answer.channels !== 1 && answer.channels !== 2)) return this.fail('unsupported');
         job.stat = answer;
