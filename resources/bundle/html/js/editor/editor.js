@@ -197,7 +197,7 @@ async function main() {
         });
         if (go !== 'go' || !(await ensureUnit())) return;
         pendingDialog = { kind: 'backup' };
-        native.fs.savefilename(`${lastPath || '~'}/${setting.product}`, EXTENSION);
+        native.fs.savefilename(lastPath ? `${lastPath}/${setting.product}` : setting.product, EXTENSION);
     });
     $('restore-button').addEventListener('click', () => {
         if (!needUnit()) return;
