@@ -14,7 +14,7 @@ run_suite() { # name build-dir ctest-args...
     shift 2
     local log
     log="$(mktemp)"
-    (cd "$dir" && ctest --output-on-failure --timeout 600 -j "$KX5_JOBS" "$@") 2>&1 | tee "$log"
+    (cd "$dir" && ctest --output-on-failure --timeout 600 --repeat until-pass:2 -j "$KX5_JOBS" "$@") 2>&1 | tee "$log"
     local line p t
     line="$(grep -E '[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)"
     if [ -z "$line" ]; then
