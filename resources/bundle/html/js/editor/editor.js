@@ -11,6 +11,7 @@ import { buildSlotList } from './slot-list.js';
 import { showPreview } from './preview.js';
 import { buildAreaEditor } from './param-editor.js';
 import { installMonitor } from './monitor.js';
+import { installConnectionDialogs } from './connection-dialogs.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -67,6 +68,7 @@ async function main() {
     };
 
     installMonitor(kx5);
+    installConnectionDialogs();
     const router = new ControlRouter(native);
     // After sleep or a change of MIDI devices the unit is checked again
     // before the next transfer instead of failing halfway through it.
