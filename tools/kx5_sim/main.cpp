@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <unistd.h>
 
 using namespace kx5::sim;
 
@@ -117,9 +118,12 @@ int main(int argc, char** argv) {
             std::lock_guard lock(peerMutex);
             peerOut = nullptr;
         }
+        // The dump first: leaving a wedged MIDI server can hang, and then
+        // the alarm ends the program.
+        writeDump(unit, options->dumpFile);
+        alarm(5);
         peer.reset();
         late.reset();
-        writeDump(unit, options->dumpFile);
         const UnitStats s = unit.stats();
         print("stats messages " + std::to_string(s.messages) + " overruns " +
               std::to_string(s.overruns) + " bad-checksums " + std::to_string(s.badChecksums) +
