@@ -43,7 +43,7 @@ bool cardInfo(int card, std::string& id, std::string& longName) {
 class AlsaInput final : public MidiInputStream {
   public:
     AlsaInput(AlsaMidiDriver& driver, int ownPort) : driver_(driver), ownPort_(ownPort) {}
-    ~AlsaInput() override { driver_.closePort(ownPort_); }
+    ~AlsaInput() override { driver_.closePort(ownPort_, MidiDirection::Input); }
 
   private:
     AlsaMidiDriver& driver_;
@@ -57,7 +57,7 @@ class AlsaOutput final : public MidiOutputStream {
         snd_midi_event_new(16, &encoder_);
     }
     ~AlsaOutput() override {
-        driver_.closePort(ownPort_);
+        driver_.closePort(ownPort_, MidiDirection::Output);
         if (encoder_) snd_midi_event_free(encoder_);
     }
     int32_t sendShort(const uint8_t* bytes, size_t size) override {
@@ -214,8 +214,10 @@ std::unique_ptr<MidiOutputStream> AlsaMidiDriver::openOutput(int n) {
     return std::make_unique<AlsaOutput>(*this, own, a->client, a->port);
 }
 
-void AlsaMidiDriver::closePort(int ownPort) {
-    {
+void AlsaMidiDriver::closePort(int ownPort, MidiDirection direction) {
+    // The input thread holds inputsMutex_ while receivers run, which may send
+    // (thru) and so wait for an output's owner: outputs close without it.
+    if (direction == MidiDirection::Input) {
         std::lock_guard lock(inputsMutex_);
         inputs_.erase(ownPort);
     }

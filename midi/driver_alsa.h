@@ -57,7 +57,7 @@ class AlsaMidiDriver final : public MidiDriver {
     // Used by the open streams.
     int32_t sendEvent(int ownPort, int destClient, int destPort, const uint8_t* bytes, size_t size,
                       snd_midi_event_t* encoder);
-    void closePort(int ownPort);
+    void closePort(int ownPort, MidiDirection direction);
 
   private:
     struct PortAddress {

@@ -41,6 +41,7 @@ struct Ring {
 struct JackPortEntry {
     jack_port_t* port = nullptr;
     std::string peer; // the device's port
+    bool input = false;
     Ring ring;
     MidiReceiver receiver; // inputs only
 };
@@ -113,6 +114,7 @@ class JackSession : public std::enable_shared_from_this<JackSession> {
             return nullptr;
         }
         entry->peer = peer;
+        entry->input = input;
         entry->receiver = std::move(receiver);
         if (input) {
             std::lock_guard lock(deliveryMutex_);
@@ -128,8 +130,10 @@ class JackSession : public std::enable_shared_from_this<JackSession> {
             std::erase(t.inputs, entry.get());
             std::erase(t.outputs, entry.get());
         });
-        {
-            // The delivery thread holds this lock while it calls receivers.
+        if (entry->input) {
+            // The delivery thread holds this lock while it calls receivers,
+            // which may send (thru) and so wait for an output's owner: an
+            // output is therefore closed without this lock.
             std::lock_guard lock(deliveryMutex_);
             std::erase(deliveryList_, entry.get());
         }

@@ -3,6 +3,7 @@
 // Opens the JACK client <name>-out with the port "out" and the client
 // <name>-in with the port "in", prints "ready", then:
 //   stdin "send <HEX>"  sends the message on "out";
+//   stdin "burst <N> <HEX>"  sends it N times in a row;
 //   stdin "quit" or end of input closes both ports and ends;
 //   every message arriving on "in" is printed as "recv <HEX>".
 #include <rtmidi/RtMidi.h>
@@ -59,7 +60,15 @@ int main(int argc, char** argv) {
         std::string line;
         while (std::getline(std::cin, line)) {
             if (line == "quit") break;
-            if (line.rfind("send ", 0) == 0) {
+            if (line.rfind("burst ", 0) == 0) {
+                // "burst N HEX": the message N times, as fast as possible.
+                const size_t space = line.find(' ', 6);
+                const int count = std::stoi(line.substr(6, space - 6));
+                auto bytes = fromHex(line.substr(space + 1));
+                for (int i = 0; i < count; ++i)
+                    out.sendMessage(&bytes);
+                printLine("sent");
+            } else if (line.rfind("send ", 0) == 0) {
                 auto bytes = fromHex(line.substr(5));
                 out.sendMessage(&bytes);
                 printLine("sent");

@@ -13,7 +13,9 @@
 #include <gtest/gtest.h>
 #include <picojson.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 
 using namespace kx5;
 using kx5::test::bytesOf;
@@ -178,6 +180,49 @@ TEST_F(JackMidi, ReportsPortsAppearingAndDisappearing) {
     ASSERT_TRUE(waitUntil([&] { return delegate.changes() == before + 1; }));
     peer.reset();
     ASSERT_TRUE(waitUntil([&] { return delegate.changes() == before + 2; }));
+}
+
+// An input whose messages are echoed to the same client's outputs (as
+// "midix" thru does) while the page connects and disconnects those outputs:
+// neither side may wait for the other forever.
+TEST_F(JackMidi, EchoWhileOutputsComeAndGo) {
+    auto peer = startPeer("echo");
+    MIDIClient client(std::make_shared<JackMidiDriver>("kx5test-echo"));
+    struct Echo final : MIDIInputDelegate {
+        MIDIClient* client = nullptr;
+        std::atomic<int> count{0};
+        void message(const uint8_t* bytes, size_t size, uint32_t) override {
+            client->outputPort().echo(bytes, size);
+            ++count;
+        }
+    } echo;
+    echo.client = &client;
+    client.inputPort().setInputDelegate(&echo);
+    const auto out = recordNamed(client.outputPort().endpoints(), "echo-in");
+    const auto in = recordNamed(client.inputPort().endpoints(), "echo-out");
+    ASSERT_TRUE(out && in);
+    client.inputPort().connect(*in);
+    ASSERT_TRUE(peer->writeLine("burst 3000 903C7F"));
+
+    std::atomic<bool> done{false};
+    std::thread page([&] {
+        for (int i = 0; i < 40; ++i) {
+            client.outputPort().connect(*out);
+            client.outputPort().disconnect(*out);
+        }
+        done = true;
+    });
+    if (!waitUntil([&] { return done.load(); }, std::chrono::seconds(120))) {
+        ADD_FAILURE() << "connecting outputs and echoing input wait for each other";
+        // The threads cannot be joined: end the helpers, then the program.
+        peer.reset();
+        delete server;
+        std::_Exit(1);
+    }
+    page.join();
+    std::string line;
+    EXPECT_TRUE(peer->readUntil("sent", line));
+    EXPECT_TRUE(waitUntil([&] { return echo.count.load() > 0; }));
 }
 
 // The complete path: program, bridge console, "midi" module, JACK, peer.
