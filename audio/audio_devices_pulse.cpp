@@ -11,13 +11,16 @@ struct Listing {
     std::vector<AudioDeviceEntry> entries;
 };
 
-AudioDeviceEntry entryOf(const char* name, const char* description, const pa_sample_spec& spec) {
+AudioDeviceEntry entryOf(const char* name, const char* description,
+                         const pa_sample_spec& sampleFormat) {
     AudioDeviceEntry e;
     e.uid = name ? name : "";
     e.name = description && *description ? description : e.uid;
-    e.sampleRate = static_cast<int32_t>(spec.rate);
-    e.channels = spec.channels;
-    e.bitDepth = pa_sample_spec_valid(&spec) ? static_cast<int32_t>(pa_sample_size(&spec) * 8) : 0;
+    e.sampleRate = static_cast<int32_t>(sampleFormat.rate);
+    e.channels = sampleFormat.channels;
+    e.bitDepth = pa_sample_spec_valid(&sampleFormat)
+                     ? static_cast<int32_t>(pa_sample_size(&sampleFormat) * 8)
+                     : 0;
     return e;
 }
 

@@ -29,9 +29,9 @@ std::unique_ptr<PulseCapture> PulseCapture::open(const Config& config, Data data
     if (!c->connection_) return nullptr;
 
     PulseConnection::Lock lock(*c->connection_);
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, config.sampleRate, config.channels};
+    const pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, config.sampleRate, config.channels};
     c->stream_ =
-        pa_stream_new(c->connection_->context(), config.streamName.c_str(), &spec, nullptr);
+        pa_stream_new(c->connection_->context(), config.streamName.c_str(), &sampleFormat, nullptr);
     if (!c->stream_) return nullptr;
     pa_stream_set_state_callback(c->stream_, onState, c.get());
     pa_stream_set_read_callback(c->stream_, onRead, c.get());

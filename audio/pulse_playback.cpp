@@ -27,9 +27,9 @@ std::unique_ptr<PulsePlayback> PulsePlayback::open(const Config& config, Fill fi
     if (!p->connection_) return nullptr;
 
     PulseConnection::Lock lock(*p->connection_);
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, config.sampleRate, config.channels};
+    const pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, config.sampleRate, config.channels};
     p->stream_ =
-        pa_stream_new(p->connection_->context(), config.streamName.c_str(), &spec, nullptr);
+        pa_stream_new(p->connection_->context(), config.streamName.c_str(), &sampleFormat, nullptr);
     if (!p->stream_) return nullptr;
     pa_stream_set_state_callback(p->stream_, onState, p.get());
     pa_stream_set_write_callback(p->stream_, onWrite, p.get());

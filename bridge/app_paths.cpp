@@ -22,7 +22,7 @@ std::string homeFolder() {
 
 std::string xdgFolder(const char* var, const char* fallback) {
     const char* v = std::getenv(var);
-    // The base directory spec ignores relative paths.
+    // XDG base directories must be absolute; a relative one is ignored.
     if (v && v[0] == '/') return withSlash(v);
     return withSlash(homeFolder()) + fallback;
 }

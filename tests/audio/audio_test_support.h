@@ -42,7 +42,7 @@ struct WaveSpec {
 
 // Writes a RIFF WAVE with the given raw data, independent of the code
 // under test.
-void writeWave(const std::string& path, const WaveSpec& spec, const std::vector<uint8_t>& data);
+void writeWave(const std::string& path, const WaveSpec& format, const std::vector<uint8_t>& data);
 // 16-bit interleaved samples to raw bytes and back.
 std::vector<uint8_t> pcm16(const std::vector<int16_t>& samples);
 std::vector<int16_t> samples16(const std::vector<uint8_t>& bytes);
