@@ -140,7 +140,12 @@ TEST_F(EndToEnd, ANewDocumentGetsEventsOnlyAfterItStartsDeliveryItself) {
     // A call round trip: anything pushed by now would have been run first.
     d.execute("return call('$$util_bytes', 'x')");
     EXPECT_TRUE(handled(d).empty());
-    EXPECT_EQ(d.execute("return call('$$app_getevent')").to_str(),
+    // Device events ("midi" "changed" at start-up) may be queued too; only the app event matters.
+    EXPECT_EQ(d.execute("for (let i = 0; i < 20; ++i) {"
+                        "  const e = call('$$app_getevent');"
+                        "  if (e === '' || e.startsWith('app\\f')) return e;"
+                        "} return 'no app event';")
+                  .to_str(),
               "app\fcommand\fopen\fqueued while off");
     EXPECT_EQ(p->startAgain({"after start"}), 0);
     d.execute("return startEvents()");
