@@ -5,7 +5,9 @@ import { createProductSetting } from '../../resources/bundle/html/js/link/produc
 import {
     Outcome, UnitConnection, identityFamily, isIdentityReply,
 } from '../../resources/bundle/html/js/link/unit-connection.js';
-import { PortOutcome, PortPairing, entityKey, pairedOutput } from '../../resources/bundle/html/js/link/port-pairing.js';
+import {
+    PortOutcome, PortPairing, entityKey, firstStartCandidate, pairedOutput,
+} from '../../resources/bundle/html/js/link/port-pairing.js';
 import { FakeClock } from './helpers/fake-clock.mjs';
 import { ScriptedUnit, makeNative } from './helpers/scripted-unit.mjs';
 
@@ -182,6 +184,16 @@ test('choose connects the pair and stores it; autoConnect finds it again by UID'
     assert.equal(cleared.input, null);
     assert.equal(cleared.output, null);
     assert.equal(new PortPairing(native).autoConnect(), PortOutcome.chooseDevice);
+});
+
+test('first start takes a lone unit, and a real unit over the simulated one', () => {
+    const sim = rec('KX-5 (simulated)', 'KX-5 (simulated)', 'sim');
+    const real = rec('KX-5 MIDI 1', 'KX-5', 'usb');
+    const keys = rec('Keys', 'Keys', 'k');
+    assert.equal(firstStartCandidate([keys, sim]), sim);
+    assert.equal(firstStartCandidate([sim, real, keys]), real);
+    assert.equal(firstStartCandidate([real, rec('KX-5 MIDI 1', 'KX-5 #2', 'usb2'), sim]), null, 'two units: the user picks');
+    assert.equal(firstStartCandidate([keys]), null);
 });
 
 test('autoConnect: empty lists mean no device; unreadable preferences mean choose', () => {

@@ -3,7 +3,7 @@
 // build on window.kx5.
 import { installBridge } from './bridge/native.js';
 import { MIDIController } from './link/midi-controller.js';
-import { PortOutcome, PortPairing } from './link/port-pairing.js';
+import { PortOutcome, PortPairing, firstStartCandidate } from './link/port-pairing.js';
 import { createProductSetting } from './link/product-setting.js';
 import { Outcome, UnitConnection } from './link/unit-connection.js';
 import { AddressMap, loadAddressMapDefinition } from './params/address-map.js';
@@ -150,10 +150,9 @@ async function main() {
     fillPorts(kx5);
     const outcome = ports.autoConnect();
     if (outcome === PortOutcome.connected) return connectUnit(kx5);
-    // First start with one KX-5 port (a unit, or the simulated one): take it;
-    // the identity check still decides whether it is one.
-    const candidates = ports.inputs().filter((r) => /^KX-5\b/.test(r.MIDIEntityNameKey ?? ''));
-    if (outcome === PortOutcome.chooseDevice && candidates.length === 1 && ports.choose(candidates[0])) {
+    // The identity check still decides whether the port taken is a KX-5.
+    const candidate = firstStartCandidate(ports.inputs());
+    if (outcome === PortOutcome.chooseDevice && candidate && ports.choose(candidate)) {
         fillPorts(kx5);
         return connectUnit(kx5);
     }

@@ -207,6 +207,41 @@ async function main() {
         native.fs.openfilename(JSON.stringify([EXTENSION]), lastPath || undefined);
     });
 
+    // Files handed to the program (its arguments, a later start, or a drop
+    // outside the slots): a WAV file asks for its slot, a backup restores.
+    const chooseSlot = async (path) => {
+        const select = document.createElement('select');
+        select.id = 'open-slot';
+        select.setAttribute('aria-label', 'Slot');
+        for (let k = 0; k < setting.numOfIrData; k++) {
+            const option = document.createElement('option');
+            option.value = String(k);
+            const name = String(kx5.parameter.get(`IRDATA(${k + 1})%NAME%0`)).trimEnd();
+            const empty = kx5.parameter.get(`IRDATA%STATUS%${k}`) !== 1;
+            option.textContent = `Slot ${k + 1}: ${empty ? '(empty)' : name}`;
+            select.append(option);
+        }
+        const firstEmpty = [...select.options].findIndex((o) => o.textContent.endsWith('(empty)'));
+        select.selectedIndex = Math.max(0, firstEmpty);
+        const answer = await showDialog({
+            title: 'Load into which slot?', text: String(path).split('/').pop(), body: select,
+            buttons: [{ label: 'Continue', value: 'go', primary: true }, { label: 'Cancel', value: 'cancel' }],
+        });
+        return answer === 'go' ? Number(select.value) : null;
+    };
+    router.listen('open', async (_, path) => {
+        if (!path || loader.busy || backup.busy) return;
+        if (/\.wav$/i.test(path)) {
+            if (!needUnit()) return;
+            const slot = await chooseSlot(path);
+            if (slot !== null) startLoad(slot, path);
+        } else if (path.toLowerCase().endsWith(`.${EXTENSION}`)) {
+            if (needUnit()) restore(path);
+        } else {
+            showError('unsupported');
+        }
+    });
+
     try { native.app.dragdrop(true); } catch { /* drops then reach the page as "open" commands */ }
     buildSlotList(kx5, {
         load: (slot) => {

@@ -34,6 +34,15 @@ export class Preferences {
     }
 }
 
+// First start: a lone KX-5 port is taken; a real unit wins over the
+// simulated one when both are there.
+export function firstStartCandidate(inputs) {
+    const units = inputs.filter((r) => /^KX-5\b/.test(r.MIDIEntityNameKey ?? ''));
+    const real = units.filter((r) => !/simulated/i.test(r.MIDIEntityNameKey));
+    if (real.length === 1) return real[0];
+    return real.length === 0 && units.length === 1 ? units[0] : null;
+}
+
 export const PortOutcome = Object.freeze({
     connected: 'connected',
     deviceNotFound: 'deviceNotFound',
