@@ -70,6 +70,8 @@ ProgramUnderTest::ProgramUnderTest(TestWorld& world, const TestHome& home,
     const int inspectorPort = freeLocalPort();
     const int driverPort = freeLocalPort();
     auto env = home.environment(world);
+    for (const auto& [name, value] : options.environment)
+        env[name] = value;
     std::vector<std::string> argv{KX5_EXECUTABLE};
     if (options.automation) {
         argv.push_back("--automation");

@@ -48,6 +48,7 @@ struct ProgramOptions {
     std::vector<std::string> arguments; // after the switches below
     bool testBundle = true;             // --bundle=<the test pages>
     bool automation = true;
+    std::map<std::string, std::string> environment; // added to the home's
 };
 
 class ProgramUnderTest {
