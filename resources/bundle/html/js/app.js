@@ -81,7 +81,7 @@ function showSummary(kx5) {
     const p = kx5.parameter;
     $('patch-name').textContent = String(p.get('PATCH%COMMON%0')).trimEnd() || '–';
     const loaded = kx5.map.block('IRDATA%STATUS').params.filter((q) => p.get(q.id) === 1).length;
-    $('slot-count').textContent = `${loaded} of ${kx5.setting.numOfIrData} loaded`;
+    $('slot-count').textContent = `${loaded} of ${kx5.setting.numOfIrData}`;
 }
 
 async function connectUnit(kx5) {
@@ -116,6 +116,9 @@ async function main() {
     });
     window.kx5 = kx5;
 
+    parameter.addObserver((blockId) => {
+        if (blockId === 'IRDATA%STATUS' || blockId.startsWith('PATCH%COMMON')) showSummary(kx5);
+    });
     controller.start();
     native.midi.events.changed = () => {
         if (ports.endpointsChanged() === PortOutcome.disconnected) {

@@ -64,7 +64,8 @@ function drawResponse(canvas, points) {
     ctx.strokeStyle = '#2c3036';
     for (const hz of [20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000]) {
         ctx.beginPath(); ctx.moveTo(fx(hz), 6); ctx.lineTo(fx(hz), h - 16); ctx.stroke();
-        ctx.fillText(hz >= 1000 ? `${hz / 1000}k` : String(hz), fx(hz) - 8, h - 4);
+        const label = hz >= 1000 ? `${hz / 1000}k` : String(hz);
+        ctx.fillText(label, Math.min(fx(hz) - 8, w - ctx.measureText(label).width - 2), h - 4);
     }
     for (let db = top; db >= top - range; db -= 12) {
         ctx.beginPath(); ctx.moveTo(34, fy(db)); ctx.lineTo(w, fy(db)); ctx.stroke();
