@@ -18,7 +18,7 @@ const words = Array.from({ length: COEFFICIENT_WORDS }, (_, i) => (i * 265443576
 const leHex = (ws) => ws.map((w) => w.toString(16).padStart(8, '0').match(/../g).reverse().join('')).join('').toUpperCase();
 
 // A host whose "wavstat" and "convert" answer like the IR commands do.
-function rig({ channels = 1, convertResult = 'finished', coefficientHex = leHex(words), connected = true } = {}) {
+function rig({ channels = 1, format = 1, convertResult = 'finished', coefficientHex = leHex(words), connected = true } = {}) {
     const clock = new FakeClock();
     const native = makeNative();
     const setting = createProductSetting(definition);
@@ -36,7 +36,7 @@ function rig({ channels = 1, convertResult = 'finished', coefficientHex = leHex(
         const word = text.substring(0, i);
         const args = JSON.parse(text.substring(i + 1));
         requests.push({ word, args });
-        if (word === 'wavstat') answer(word, channels ? { result: 1, channels, sampleRate: 48000 } : { result: 0 });
+        if (word === 'wavstat') answer(word, channels ? { result: 1, channels, format, sampleRate: 48000 } : { result: 0 });
         else if (args.path) {
             if (convertResult === 'finished') {
                 answer(word, { result: 1 });
@@ -120,6 +120,7 @@ test('failures end in their own outcome and write nothing', () => {
     const cases = [
         [{ channels: 0 }, 'unsupported'],
         [{ channels: 3 }, 'unsupported'],
+        [{ format: 0xfffe }, 'extensible'],
         [{ convertResult: 'unsupported' }, 'unsupported'],
         [{ convertResult: 'notfound' }, 'fileError'],
         [{ coefficientHex: '' }, 'readError'],

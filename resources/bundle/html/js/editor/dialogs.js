@@ -43,6 +43,7 @@ export function closeDialog() {
 
 export const ERROR_TEXT = {
     unsupported: ['Unsupported data', 'This file cannot be used as an impulse response. Use a mono or stereo WAV file (PCM or 32-bit float).'],
+    extensible: ['Unsupported data', 'This WAV file has an extensible format header, which the converter does not take. Export it as a plain PCM (16 or 24-bit) or 32-bit float WAV file and load it again.'],
     fileError: ['File error', 'The file could not be read or written.'],
     readError: ['File error', 'The converted impulse response could not be read.'],
     sendError: ['Communication error', 'The data could not be sent to the unit. Check the connection and try again.'],

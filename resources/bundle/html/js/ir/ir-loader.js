@@ -5,7 +5,7 @@
 // Events handed to onEvent:
 //   { type: 'channel', stat }              stereo file: call chooseChannel(0|1)
 //   { type: 'progress', phase, percent }   phase "convert" or "write"
-//   { type: 'error', reason }              "unsupported", "fileError",
+//   { type: 'error', reason }              "unsupported", "extensible", "fileError",
 //                                          "readError", "sendError", "busy"
 //   { type: 'cancelled' }
 //   { type: 'finished', slot, name }
@@ -16,6 +16,7 @@ import { COEFFICIENT_WORDS, buildWriteList, fileName, nameMessage, slotName, wor
 
 export const PROGRESS_POLL_MS = 100;
 export const MESSAGE_GAP_MS = 8;
+const WAVE_FORMAT_EXTENSIBLE = 0xfffe;
 
 export class IrDataLoader {
     constructor({ native, router, controller, readWrite, parameter, setting, isConnected, clock = systemClock, onEvent = () => {} }) {
@@ -43,6 +44,8 @@ export class IrDataLoader {
         if (!('result' in answer)) return;
         if (!job || job.phase !== 'wavstat') return;
         if (!answer.result || (answer.channels !== 1 && answer.channels !== 2)) return this.fail('unsupported');
+        // The conversion refuses the extensible header; say so before trying.
+        if (answer.format === WAVE_FORMAT_EXTENSIBLE) return this.fail('extensible');
         job.stat = answer;
         if (answer.channels === 1) return this.convert(null);
         job.phase = 'channel';
