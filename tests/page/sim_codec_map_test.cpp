@@ -136,10 +136,11 @@ TEST(SimAddressMap, BadDefinitionsAreRefusedWithAReason) {
 
 TEST(SimOptionsParsing, ValuesAndErrors) {
     std::string error;
-    auto o = parseSimOptions({"--api", "jack", "--name", "X", "--level", "2", "--running-mode",
-                              "04", "--device-id", "11", "--baud", "0", "--reply-delay", "300",
-                              "--no-reply", "--wrong-checksum", "--wrong-device", "--verbose"},
-                             error);
+    auto o =
+        parseSimOptions({"--api", "jack", "--name", "X", "--level", "2", "--running-mode", "04",
+                         "--device-id", "11", "--baud", "0", "--reply-delay", "300", "--no-reply",
+                         "--wrong-checksum", "--wrong-device", "--identity-only", "--verbose"},
+                        error);
     ASSERT_TRUE(o) << error;
     EXPECT_EQ(o->api, "jack");
     EXPECT_EQ(o->unit.communicationLevel, 2);
@@ -147,7 +148,8 @@ TEST(SimOptionsParsing, ValuesAndErrors) {
     EXPECT_EQ(o->unit.deviceId, 0x11);
     EXPECT_EQ(o->unit.inputBitsPerSecond, 0);
     EXPECT_EQ(o->replyDelayMs, 300);
-    EXPECT_TRUE(o->unit.noReply && o->unit.wrongChecksum && o->unit.wrongDevice && o->verbose);
+    EXPECT_TRUE(o->unit.noReply && o->unit.wrongChecksum && o->unit.wrongDevice &&
+                o->unit.identityOnly && o->verbose);
     for (std::vector<std::string> bad : {std::vector<std::string>{"--api", "oss"},
                                          {"--level"},
                                          {"--level", "x"},

@@ -296,6 +296,42 @@ TEST(SimUnit, Faults) {
     EXPECT_EQ(other.out.at(0).at(2), 0x11);
 }
 
+// Found, then mute: the identity request is answered, nothing else, until
+// the faults are cleared.
+TEST(SimUnit, IdentityOnlyUntilTheFaultsAreCleared) {
+    Bench b({.identityOnly = true});
+    b.send(*parseHex("F07E7F0601F7"));
+    ASSERT_EQ(b.out.size(), 1u);
+    EXPECT_EQ(hexText(b.out[0]), "F07E1006027D0502000000010000F7");
+    b.out.clear();
+    b.send(b.rq1(0x7F000000, 1));
+    b.send(b.rq1(0x7F000002, 1));
+    b.send(b.frame(kCommandDt1, 0x7F000200, {0x00, 0x01})); // initialise: no echo either
+    b.send(b.frame(kCommandDt1, 0x20000202, {0x06}));
+    EXPECT_TRUE(b.out.empty());
+    EXPECT_EQ(b.unit.blockData("PATCH%AMP").at(2), 6) << "what it gets is still stored";
+
+    b.unit.clearFaults();
+    b.send(b.rq1(0x7F000000, 1));
+    b.send(b.rq1(0x20000202, 1));
+    const auto r = b.replies();
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0].data, Bytes{0x00});
+    EXPECT_EQ(r[1].data, Bytes{0x06});
+
+    Bench all({.noReply = true, .wrongChecksum = true, .wrongDevice = true});
+    all.unit.clearFaults();
+    all.send(*parseHex("F07E7F0601F7"));
+    ASSERT_EQ(all.out.size(), 1u);
+    EXPECT_EQ(hexText(all.out[0]), "F07E1006027D0502000000010000F7");
+    all.out.clear();
+    all.send(all.rq1(0x7F000000, 1));
+    const auto r2 = all.replies();
+    ASSERT_EQ(r2.size(), 1u);
+    EXPECT_TRUE(r2[0].checksumOk);
+    EXPECT_EQ(r2[0].deviceId, 0x10);
+}
+
 TEST(SimUnit, LateRepliesKeepOrderAndStopWithTheSender) {
     std::mutex m;
     std::condition_variable cv;

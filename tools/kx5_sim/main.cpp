@@ -1,11 +1,13 @@
 // kx5-sim: the simulated KX-5 unit as a MIDI peer on virtual ALSA or JACK
 // ports. Prints "ready" once its ports exist; SIGUSR1 writes the memory dump,
-// SIGINT/SIGTERM end it (writing the dump too).
+// SIGUSR2 clears the faults (and the reply delay), SIGINT/SIGTERM end it
+// (writing the dump too).
 #include "tools/kx5_sim/midi_peer.h"
 #include "tools/kx5_unit/delayed_sender.h"
 #include "tools/kx5_unit/kx5_unit.h"
 #include "tools/kx5_unit/sim_options.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -73,6 +75,7 @@ int main(int argc, char** argv) {
         sigaddset(&signals, SIGINT);
         sigaddset(&signals, SIGTERM);
         sigaddset(&signals, SIGUSR1);
+        sigaddset(&signals, SIGUSR2);
         pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
         // The peer exists only after the unit, but the unit's replies go to it.
@@ -87,8 +90,9 @@ int main(int argc, char** argv) {
         if (options->replyDelayMs > 0)
             late = std::make_unique<DelayedSender>(std::chrono::milliseconds(options->replyDelayMs),
                                                    toPeer);
+        std::atomic<bool> delayed = late != nullptr;
         Kx5Unit unit(*map, options->unit, [&](const Bytes& m) {
-            if (late)
+            if (delayed)
                 late->send(m);
             else
                 toPeer(m);
@@ -110,6 +114,12 @@ int main(int argc, char** argv) {
             if (sigwait(&signals, &sig) != 0) break;
             if (sig == SIGUSR1) {
                 writeDump(unit, options->dumpFile);
+                continue;
+            }
+            if (sig == SIGUSR2) {
+                unit.clearFaults();
+                delayed = false;
+                print("faults cleared");
                 continue;
             }
             break;

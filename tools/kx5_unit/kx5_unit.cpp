@@ -70,6 +70,12 @@ void Kx5Unit::trace(const std::string& line) const {
     if (trace_) trace_(line);
 }
 
+void Kx5Unit::clearFaults() {
+    std::lock_guard lock(mutex_);
+    options_.noReply = options_.wrongChecksum = options_.wrongDevice = options_.identityOnly =
+        false;
+}
+
 UnitStats Kx5Unit::stats() const {
     std::lock_guard lock(mutex_);
     return stats_;
@@ -155,8 +161,9 @@ void Kx5Unit::handleMessage(const Bytes& message, double t) {
 
 void Kx5Unit::reply(Bytes message) {
     if (options_.noReply) return;
-    if (options_.wrongChecksum && message.size() > 2 && message[1] != 0x7E)
-        message[message.size() - 2] ^= 0x01;
+    const bool universal = message.size() > 2 && message[1] == 0x7E;
+    if (options_.identityOnly && !universal) return;
+    if (options_.wrongChecksum && !universal) message[message.size() - 2] ^= 0x01;
     ++stats_.replies;
     if (sink_) sink_(message);
 }

@@ -27,6 +27,7 @@ struct UnitOptions {
     bool noReply = false;       // stays silent (still stores what it gets)
     bool wrongChecksum = false; // DT1 replies carry a bad checksum
     bool wrongDevice = false;   // answers as another model on another device id
+    bool identityOnly = false;  // answers the identity request only (still stores)
 };
 
 struct UnitStats {
@@ -55,6 +56,8 @@ class Kx5Unit {
     bool dumpToFile(const std::string& path, std::string* error = nullptr) const;
 
     void setTrace(Trace trace);
+    // The unit answers normally from now on (the fault options off).
+    void clearFaults();
     UnitStats stats() const;
     Bytes blockData(std::string_view id) const;
     bool communicationMode() const;

@@ -22,7 +22,9 @@ const char* const kSimUsage =
     "  --no-reply             never answer\n"
     "  --reply-delay MS       answer MS milliseconds late\n"
     "  --wrong-checksum       answer with bad checksums\n"
-    "  --wrong-device         answer as another model and device\n";
+    "  --wrong-device         answer as another model and device\n"
+    "  --identity-only        answer the identity request, nothing else\n"
+    "SIGUSR2 clears every fault and the reply delay: the unit answers normally.\n";
 
 namespace {
 
@@ -87,6 +89,8 @@ std::optional<SimOptions> parseSimOptions(const std::vector<std::string>& args,
                 o.unit.wrongChecksum = true;
             else if (a == "--wrong-device")
                 o.unit.wrongDevice = true;
+            else if (a == "--identity-only")
+                o.unit.identityOnly = true;
             else
                 throw std::invalid_argument("unknown option " + a);
         }
