@@ -1,11 +1,20 @@
 #include "host/gtk/program_options.h"
 
 namespace kx5 {
+namespace {
+
+// Switches of the modules whose value is the next argument.
+bool takesSeparateValue(const std::string& a) {
+    return a == "--simulated-unit-dump" || a == "--simulated-unit-reply-delay";
+}
+
+} // namespace
 
 ProgramOptions parseProgramOptions(const std::vector<std::string>& arguments) {
     ProgramOptions o;
     bool switches = true;
-    for (const auto& a : arguments) {
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& a = arguments[i];
         if (switches && a == "--") {
             switches = false;
         } else if (switches && a == "--devtools") {
@@ -15,6 +24,8 @@ ProgramOptions parseProgramOptions(const std::vector<std::string>& arguments) {
         } else if (switches && a.rfind("--bundle=", 0) == 0) {
             o.bundleFolder = a.substr(9);
             if (o.bundleFolder.empty()) o.error = "--bundle needs a folder";
+        } else if (switches && takesSeparateValue(a)) {
+            ++i; // its value is not a file to open
         } else if (switches && a.size() > 2 && a.rfind("--", 0) == 0) {
             // Switches of the modules (they read the whole command line).
         } else {

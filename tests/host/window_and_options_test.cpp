@@ -72,6 +72,11 @@ TEST(ProgramOptions, SwitchesPathsAndTheEndOfSwitches) {
     EXPECT_EQ(o.paths, (std::vector<std::string>{"/a b.wav", "--devtools", "-"}));
     EXPECT_TRUE(o.error.empty());
     EXPECT_FALSE(parseProgramOptions({"--bundle="}).error.empty());
+    // A module switch's separate value is not a file to open.
+    EXPECT_EQ(parseProgramOptions({"--simulated-unit-dump", "/tmp/unit.json", "a.wav",
+                                   "--simulated-unit-reply-delay", "20"})
+                  .paths,
+              (std::vector<std::string>{"a.wav"}));
     const ProgramOptions plain = parseProgramOptions({});
     EXPECT_FALSE(plain.developerTools || plain.automation);
     EXPECT_TRUE(plain.paths.empty());
