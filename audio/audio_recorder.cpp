@@ -85,6 +85,7 @@ std::string AudioRecorder::device(const std::string* uid) {
 }
 
 bool AudioRecorder::closeWriter() {
+    std::lock_guard lock(writerMutex_);
     fileOpen_ = false;
     bool ok = true;
     if (wave_) ok = wave_->close();
@@ -110,18 +111,24 @@ bool AudioRecorder::create(const std::string& path, int32_t format) {
         if (container != Container::Wave) return false;
         auto writer = std::make_unique<WaveChunkWriter>();
         if (!writer->create(path, in)) return false;
+        std::lock_guard lock(writerMutex_);
         wave_ = std::move(writer);
     } else {
         const int64_t bitRate = aacBitRate(format);
         if (bitRate == 0 || (container != Container::M4a && container != Container::Mpeg4))
             return false;
-        encoder_ = AudioEncoderWriter::create(
+        auto encoder = AudioEncoderWriter::create(
             path, container == Container::M4a ? "ipod" : "mp4", AudioEncoderWriter::Codec::Aac,
             in.channels, static_cast<int>(in.sampleRate), bitRate, AV_SAMPLE_FMT_S16);
-        if (!encoder_) return false;
+        if (!encoder) return false;
+        std::lock_guard lock(writerMutex_);
+        encoder_ = std::move(encoder);
     }
-    inputFormat_ = in;
-    fileOpen_ = true;
+    {
+        std::lock_guard lock(writerMutex_);
+        inputFormat_ = in;
+        fileOpen_ = true;
+    }
     std::lock_guard lock(pathMutex_);
     path_ = path;
     return true;
@@ -171,16 +178,19 @@ float AudioRecorder::time() const {
 }
 
 void AudioRecorder::data(const uint8_t* buffer, size_t bytes) {
-    if (!fileOpen_) return;
-    const size_t frames = bytes / inputFormat_.blockAlign;
-    bool ok = true;
-    if (wave_)
-        ok = wave_->write(buffer, frames * inputFormat_.blockAlign);
-    else if (encoder_)
-        ok = encoder_->write(buffer, static_cast<int>(frames));
-    if (ok) {
-        framesWritten_ += frames;
-        return;
+    {
+        std::lock_guard lock(writerMutex_);
+        if (!fileOpen_) return;
+        const size_t frames = bytes / inputFormat_.blockAlign;
+        bool ok = true;
+        if (wave_)
+            ok = wave_->write(buffer, frames * inputFormat_.blockAlign);
+        else if (encoder_)
+            ok = encoder_->write(buffer, static_cast<int>(frames));
+        if (ok) {
+            framesWritten_ += frames;
+            return;
+        }
     }
     if (auto* d = delegate_.load()) d->recorderError(file());
     if (stream_) stream_->stop(true);

@@ -66,6 +66,10 @@ class AudioRecorder final : public AudioInputStreamDelegate {
     std::string uid_;
     // The writer belongs to the stream's thread while it records; the
     // controlling thread replaces it only with the stream stopped.
+    // The stream's thread writes and may end the file (its connection ended)
+    // while the UI thread stops or creates one: the writers are used under
+    // writerMutex_ only.
+    std::mutex writerMutex_;
     std::unique_ptr<WaveChunkWriter> wave_;
     std::unique_ptr<AudioEncoderWriter> encoder_;
     WaveFormat inputFormat_;
