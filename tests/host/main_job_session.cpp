@@ -6,19 +6,16 @@
 //   kx5_main_job_session IR.wav OUTPUT-FOLDER
 #include "tests/host/e2e/editor_page.h"
 #include "tests/host/e2e/program_under_test.h"
+#include "tests/host/e2e/unit_dump.h"
 
-#include <picojson.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,66 +26,6 @@ using namespace kx5::e2e;
 
 constexpr int kCoefficientWords = 3354;
 constexpr int kWait = 90000;
-
-std::optional<std::string> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::vector<uint8_t> bytesOfHex(const std::string& hex) {
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-struct SlotImage {
-    std::string name;
-    std::string file;
-    std::vector<uint32_t> words;
-};
-
-// Slot k (1-based) as the unit's memory dump holds it: name bytes, the file
-// name's byte count in four 4-bit digits, one byte per two digits of the
-// file name, eight 4-bit digits per word.
-std::optional<SlotImage> slotFromDump(const std::string& json, int k) {
-    picojson::value dump;
-    if (!picojson::parse(dump, json).empty() || !dump.is<picojson::object>()) return std::nullopt;
-    const picojson::value& blocks = dump.get("blocks");
-    const std::string id = "IRDATA(" + std::to_string(k) + ")%";
-    for (const char* part : {"NAME", "SIZE", "FILE", "DATA"})
-        if (!blocks.get(id + part).is<std::string>()) return std::nullopt;
-    SlotImage slot;
-    for (uint8_t c : bytesOfHex(blocks.get(id + "NAME").to_str()))
-        slot.name.push_back(static_cast<char>(c));
-    slot.name.erase(slot.name.find_last_not_of(' ') + 1);
-    unsigned size = 0;
-    for (uint8_t digit : bytesOfHex(blocks.get(id + "SIZE").to_str()))
-        size = size * 16 + (digit & 0x0f);
-    const auto file = bytesOfHex(blocks.get(id + "FILE").to_str());
-    for (size_t i = 0; i + 1 < file.size() && slot.file.size() < size; i += 2)
-        slot.file.push_back(static_cast<char>(((file[i] & 0x0f) << 4) | (file[i + 1] & 0x0f)));
-    const auto data = bytesOfHex(blocks.get(id + "DATA").to_str());
-    for (size_t i = 0; i + 7 < data.size(); i += 8) {
-        uint32_t w = 0;
-        for (size_t j = 0; j < 8; ++j)
-            w = (w << 4) | (data[i + j] & 0x0f);
-        slot.words.push_back(w);
-    }
-    return slot;
-}
-
-std::vector<uint32_t> wordsOfCoefficientFile(const std::string& bytes) {
-    std::vector<uint32_t> words;
-    for (size_t i = 0; i + 3 < bytes.size(); i += 4) {
-        const auto b = [&](size_t j) {
-            return static_cast<uint32_t>(static_cast<uint8_t>(bytes[i + j]));
-        };
-        words.push_back(b(0) | (b(1) << 8) | (b(2) << 16) | (b(3) << 24));
-    }
-    return words;
-}
 
 int fail(const std::string& why) {
     std::cout << "main job: FAILED: " << why << std::endl;
@@ -143,17 +80,17 @@ int main(int argc, char** argv) {
         page.press("OK");
         shot("4-slots");
 
-        const auto coef = readFile(home.path() + "/tmp/velmar-" + std::to_string(getuid()) +
-                                   "-kx5-editor/VLM00000.tmp");
+        const auto coef = readWholeFile(home.path() + "/tmp/velmar-" + std::to_string(getuid()) +
+                                        "-kx5-editor/VLM00000.tmp");
         if (!coef) return fail("no coefficient file from the conversion");
         coefficients = *coef;
         std::ofstream(out + "/VLM00000.tmp", std::ios::binary) << coefficients;
         if (program.close() != 0) return fail("the program did not end cleanly");
     }
     // The simulated unit writes its memory when the program ends.
-    const auto dump = readFile(dumpPath);
+    const auto dump = readWholeFile(dumpPath);
     if (!dump) return fail("no memory dump of the simulated unit");
-    slot = slotFromDump(*dump, 1);
+    slot = slotOfDump(*dump, 1);
     if (!slot) return fail("the memory dump has no slot 1");
 
     const auto expected = wordsOfCoefficientFile(coefficients);

@@ -1,0 +1,397 @@
+// The editor page of the real program with a unit on MIDI: the program under
+// Xvfb on a private JACK server (dummy backend), the standalone simulated
+// unit kx5-sim as its only peer, WebKitWebDriver doing what a user does.
+// What the unit holds afterwards is read from its memory dump. Screenshots
+// and logs go to the artifacts folder.
+#include "tests/host/e2e/editor_page.h"
+#include "tests/host/e2e/program_under_test.h"
+#include "tests/host/e2e/unit_dump.h"
+#include "tests/host/e2e/x11_session.h"
+#include "tests/midi/jack_server.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <thread>
+
+using namespace kx5::e2e;
+
+namespace {
+
+constexpr int kWait = 120000;
+constexpr int kSampleRate = 48000;
+
+// 16-bit PCM; channels[c][i] is sample i of channel c.
+void writeWav(const std::string& path, const std::vector<std::vector<int16_t>>& channels) {
+    const auto le = [](std::ofstream& out, uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.put(static_cast<char>((v >> (8 * i)) & 0xFF));
+    };
+    const uint32_t count = static_cast<uint32_t>(channels.size());
+    const uint32_t frames = static_cast<uint32_t>(channels[0].size());
+    const uint32_t dataBytes = frames * count * 2;
+    std::ofstream out(path, std::ios::binary);
+    out << "RIFF";
+    le(out, 36 + dataBytes, 4);
+    out << "WAVEfmt ";
+    le(out, 16, 4);
+    le(out, 1, 2);
+    le(out, count, 2);
+    le(out, kSampleRate, 4);
+    le(out, kSampleRate * count * 2, 4);
+    le(out, count * 2, 2);
+    le(out, 16, 2);
+    out << "data";
+    le(out, dataBytes, 4);
+    for (uint32_t i = 0; i < frames; ++i)
+        for (const auto& c : channels)
+            le(out, static_cast<uint16_t>(c[i]), 2);
+}
+
+// 0.3 s of noise decaying with the given time constant.
+std::vector<int16_t> decayingNoise(unsigned seed, double decaySeconds) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> noise(-1.0, 1.0);
+    std::vector<int16_t> samples(kSampleRate * 3 / 10);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        const double t = static_cast<double>(i) / kSampleRate;
+        samples[i] =
+            static_cast<int16_t>(std::lround(26000 * std::exp(-t / decaySeconds) * noise(random)));
+    }
+    return samples;
+}
+
+// The slot name the unit gets: the base name, each character outside
+// printable ASCII as "?" (a byte of 0x80 or more cannot travel in a DT1).
+std::string unitName(const std::string& utf8) {
+    std::string out;
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        if ((c & 0xC0) == 0x80) continue; // continuation byte
+        out.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
+    }
+    return out;
+}
+
+bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+}
+
+class EditorWithUnit : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_suite();
+        world = new TestWorld(std::string(KX5_E2E_ARTIFACTS) + "/" + info->name());
+    }
+    static void TearDownTestSuite() {
+        delete world;
+        world = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(world->ok()) << "Xvfb or dbus-daemon did not start";
+        name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        files = home.path() + "/files";
+        std::filesystem::create_directories(files);
+        dumpPath = home.path() + "/unit.json";
+        jack = std::make_unique<kx5::test::JackServer>();
+        ASSERT_TRUE(jack->up()) << jack->failure();
+    }
+
+    // The program first (it leaves JACK cleanly), then the unit, then JACK.
+    void TearDown() override {
+        program.reset();
+        sim.reset();
+        jack.reset();
+    }
+
+    std::map<std::string, std::string> jackEnvironment() const {
+        return {{"JACK_DEFAULT_SERVER", jack->name()},
+                {"JACK_NO_START_SERVER", "1"},
+                {"JACK_NO_AUDIO_RESERVATION", "1"}};
+    }
+
+    std::string simLog() const { return world->artifacts() + "/" + name + "-sim.log"; }
+
+    // kx5-sim under its default name "KX-5 Sim", with faults when given.
+    bool startUnit(const std::vector<std::string>& faults = {}) {
+        std::vector<std::string> argv{KX5_SIM, "--api", "jack", "--dump", dumpPath};
+        argv.insert(argv.end(), faults.begin(), faults.end());
+        std::filesystem::remove(simLog());
+        sim = std::make_unique<ChildProcess>(argv, jackEnvironment(), simLog());
+        return sim->started() && waitForSimLine("ready jack", 60000);
+    }
+
+    bool waitForSimLine(const std::string& text, int timeoutMs) {
+        return waitUntil(
+            [&] {
+                const auto log = readWholeFile(simLog());
+                return log && log->find(text) != std::string::npos;
+            },
+            timeoutMs);
+    }
+
+    // The product page, on JACK, without the program's own simulated unit.
+    bool startProgram() {
+        ProgramOptions options;
+        options.testBundle = false;
+        options.arguments = {"--no-simulated-unit"};
+        options.environment = jackEnvironment();
+        options.environment["KX5_MIDI_API"] = "jack";
+        program =
+            std::make_unique<ProgramUnderTest>(*world, home, name + "-program", std::move(options));
+        if (!program->ready()) return false;
+        page = std::make_unique<EditorPage>(program->driver());
+        return true;
+    }
+
+    // The unit's memory now (SIGUSR1 writes it).
+    std::optional<DumpBlocks> unitMemory() {
+        std::filesystem::remove(dumpPath);
+        sim->signal(SIGUSR1);
+        if (!waitUntil([&] { return std::filesystem::exists(dumpPath); }, 30000)) return {};
+        const auto text = readWholeFile(dumpPath);
+        return text ? blocksOfDump(*text) : std::nullopt;
+    }
+
+    // The coefficient file of the last conversion (the next one overwrites
+    // it), kept in the artifacts as well.
+    std::vector<uint32_t> lastCoefficients(const std::string& keepAs) {
+        const auto bytes = readWholeFile(home.path() + "/tmp/velmar-" + std::to_string(getuid()) +
+                                         "-kx5-editor/VLM00000.tmp");
+        if (!bytes) return {};
+        std::ofstream(world->artifacts() + "/" + name + "-" + keepAs, std::ios::binary) << *bytes;
+        return wordsOfCoefficientFile(*bytes);
+    }
+
+    // The view draws a moment after the page changed.
+    void shot(const std::string& what) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        program->screenshot(name + "-" + what);
+    }
+
+    // Hands a WAV file to the running program and loads it into the slot
+    // (0-based) as a user answers the dialogs.
+    void loadWav(const std::string& path, int slot, std::optional<int> channel) {
+        ASSERT_EQ(program->startAgain({path}), 0);
+        const std::string end = page->loadHandedFile(slot, channel, kWait);
+        shot("loaded-slot-" + std::to_string(slot + 1));
+        ASSERT_EQ(end, "Finished") << page->dialogText();
+        ASSERT_TRUE(page->press("OK"));
+    }
+
+    // A system setting changed on the System tab.
+    void setSystemValue(const std::string& label, int value) {
+        ASSERT_TRUE(page->click("#tab-system"));
+        ASSERT_TRUE(program->driver()
+                        .execute("const s = document.querySelector(`#system-editor "
+                                 "select[aria-label='${arguments[0]}']`);"
+                                 "if (!s) return false; s.value = arguments[1];"
+                                 "s.dispatchEvent(new Event('change')); return true",
+                                 {picojson::value(label), picojson::value(std::to_string(value))})
+                        .evaluate_as_boolean());
+    }
+
+    static TestWorld* world;
+    std::string name;
+    TestHome home;
+    std::string files;
+    std::string dumpPath;
+    std::unique_ptr<kx5::test::JackServer> jack;
+    std::unique_ptr<ChildProcess> sim;
+    std::unique_ptr<ProgramUnderTest> program;
+    std::unique_ptr<EditorPage> page;
+};
+
+TestWorld* EditorWithUnit::world = nullptr;
+
+// Bytes 0-9 of SYSTEM%COMMON are its parameters in map order; KNOB MODE is
+// the fourth.
+constexpr size_t kKnobMode = 3;
+
+int systemByte(const DumpBlocks& blocks, size_t index) {
+    return std::stoi(blocks.at("SYSTEM%COMMON").substr(2 * index, 2), nullptr, 16);
+}
+
+} // namespace
+
+TEST_F(EditorWithUnit, HandedWavFilesLoadIntoTheChosenSlotsOfTheUnit) {
+    // The right channel of the stereo file is the mono file's sound, the
+    // left one another: a swapped channel shows in the unit.
+    const auto sound = decayingNoise(1, 0.05);
+    const std::string mono = files + "/Kabinett Ü.wav";
+    const std::string stereo = files + "/Raum Ä rechts.wav";
+    writeWav(mono, {sound});
+    writeWav(stereo, {decayingNoise(2, 0.02), sound});
+
+    ASSERT_TRUE(startUnit());
+    ASSERT_TRUE(startProgram());
+    ASSERT_TRUE(page->waitConnected(kWait)) << page->linkState();
+    shot("connected");
+
+    ASSERT_NO_FATAL_FAILURE(loadWav(mono, 2, std::nullopt));
+    const auto monoWords = lastCoefficients("slot3.tmp");
+    ASSERT_NO_FATAL_FAILURE(loadWav(stereo, 3, 1));
+    const auto stereoWords = lastCoefficients("slot4.tmp");
+    ASSERT_EQ(monoWords.size(), 3354u);
+    ASSERT_EQ(stereoWords.size(), 3354u);
+    shot("slots");
+
+    const auto memory = unitMemory();
+    ASSERT_TRUE(memory);
+    const auto slot3 = slotOfDump(*memory, 3);
+    const auto slot4 = slotOfDump(*memory, 4);
+    ASSERT_TRUE(slot3 && slot4);
+    EXPECT_EQ(slot3->name, unitName("Kabinett Ü"));
+    EXPECT_EQ(slot3->file, "Kabinett Ü.wav");
+    EXPECT_EQ(slot3->fileBytes, std::string("Kabinett Ü.wav").size());
+    EXPECT_TRUE(slot3->words == monoWords) << "slot 3 differs from its coefficient file";
+    EXPECT_EQ(slot4->name, "[R]" + unitName("Raum Ä rechts"));
+    EXPECT_EQ(slot4->file, "Raum Ä rechts.wav");
+    EXPECT_EQ(slot4->fileBytes, std::string("Raum Ä rechts.wav").size());
+    EXPECT_TRUE(slot4->words == stereoWords) << "slot 4 differs from its coefficient file";
+    EXPECT_TRUE(stereoWords == monoWords)
+        << "the stereo file's right channel was not the one taken";
+    // Both slots count as loaded; the others stay empty.
+    const std::string status = memory->at("IRDATA%STATUS");
+    EXPECT_EQ(status.substr(0, 10), "0000010100");
+
+    // The page shows what the unit holds.
+    EXPECT_EQ(page->slotFile(2), "Kabinett Ü.wav");
+    EXPECT_EQ(page->slotFile(3), "Raum Ä rechts.wav");
+    EXPECT_EQ(program->close(), 0);
+}
+
+TEST_F(EditorWithUnit, RestoringABackupPutsBackWhatTheBackupHeld) {
+    const std::string first = files + "/Erste Box.wav";
+    const std::string second = files + "/Zweite Box.wav";
+    writeWav(first, {decayingNoise(3, 0.04)});
+    writeWav(second, {decayingNoise(4, 0.01), decayingNoise(5, 0.08)});
+    const std::string backupFile = files + "/unit backup.alb";
+
+    ASSERT_TRUE(startUnit());
+    ASSERT_TRUE(startProgram());
+    ASSERT_TRUE(page->waitConnected(kWait)) << page->linkState();
+    ASSERT_NO_FATAL_FAILURE(loadWav(first, 0, std::nullopt));
+    ASSERT_NO_FATAL_FAILURE(setSystemValue("KNOB MODE", 1));
+
+    // Back up through the real save dialog.
+    X11Session x(world->display());
+    ASSERT_TRUE(x.ok());
+    ASSERT_TRUE(page->click("#backup-button"));
+    ASSERT_TRUE(page->waitDialog("Back up the unit", kWait));
+    EXPECT_NE(page->dialogText().find("IR slots 1."), std::string::npos) << page->dialogText();
+    ASSERT_TRUE(page->press("Choose file…"));
+    ASSERT_TRUE(x.waitForWindow("Save File", 30000));
+    ASSERT_TRUE(x.focusWindow("Save File"));
+    x.pressKey("a", true);
+    x.typeText(backupFile);
+    program->screenCapture(name + "-save-dialog");
+    x.pressKey("Return");
+    ASSERT_TRUE(page->waitDialog("Backup saved", kWait)) << page->dialogTitle();
+    EXPECT_NE(page->dialogText().find(backupFile), std::string::npos) << page->dialogText();
+    shot("backup-saved");
+    ASSERT_TRUE(page->press("OK"));
+    ASSERT_TRUE(std::filesystem::exists(backupFile));
+    const auto backedUp = unitMemory();
+    ASSERT_TRUE(backedUp);
+    ASSERT_EQ(systemByte(*backedUp, kKnobMode), 1);
+
+    // Another file into the same slot, another system setting.
+    ASSERT_NO_FATAL_FAILURE(loadWav(second, 0, 1));
+    ASSERT_NO_FATAL_FAILURE(setSystemValue("KNOB MODE", 2));
+    std::optional<DumpBlocks> changed;
+    ASSERT_TRUE(waitUntil(
+        [&] { return (changed = unitMemory()) && systemByte(*changed, kKnobMode) == 2; }, 30000));
+    ASSERT_NE(changed->at("IRDATA(1)%DATA"), backedUp->at("IRDATA(1)%DATA"));
+    ASSERT_NE(changed->at("IRDATA(1)%NAME"), backedUp->at("IRDATA(1)%NAME"));
+
+    // The backup handed to the program, as when opened from a file manager.
+    ASSERT_EQ(program->startAgain({backupFile}), 0);
+    ASSERT_TRUE(page->waitDialog("Restore this backup?", kWait)) << page->dialogTitle();
+    ASSERT_TRUE(page->press("Restore"));
+    ASSERT_TRUE(page->waitDialog("Backup restored", kWait))
+        << page->dialogTitle() << ": " << page->dialogText();
+    shot("backup-restored");
+    ASSERT_TRUE(page->press("OK"));
+
+    // Compared: every block the backup holds (the system area, both stored
+    // user patches, the slot that was loaded). Not compared: SETUP (the
+    // current patch number, bypass and tuner are no part of a backup), the
+    // patch being edited (PATCH%...: the unit's working copy, not stored),
+    // IRDATA%STATUS (the unit's own verdict on its slots) and the empty
+    // slots, which the backup holds as null and a restore leaves alone.
+    const auto restored = unitMemory();
+    ASSERT_TRUE(restored);
+    size_t compared = 0;
+    for (const auto& [id, data] : *backedUp) {
+        const bool covered = id.rfind("SYSTEM%", 0) == 0 || id.rfind("PATCH(1)%", 0) == 0 ||
+                             id.rfind("PATCH(2)%", 0) == 0 || id.rfind("IRDATA(1)%", 0) == 0;
+        if (!covered) continue;
+        ++compared;
+        ASSERT_TRUE(restored->count(id)) << id;
+        EXPECT_EQ(restored->at(id), data) << id << " differs after the restore";
+    }
+    EXPECT_GT(compared, 4u);
+    EXPECT_EQ(systemByte(*restored, kKnobMode), 1);
+    EXPECT_EQ(slotOfDump(*restored, 1)->name, "Erste Box");
+    EXPECT_EQ(program->close(), 0);
+}
+
+TEST_F(EditorWithUnit, AUnitThatStopsAnsweringCanBeRetriedOnceItAnswers) {
+    // It answers the identity request, then nothing: the level request
+    // times out.
+    ASSERT_TRUE(startUnit({"--identity-only"}));
+    ASSERT_TRUE(startProgram());
+    ASSERT_TRUE(page->waitDialog("KX-5 connection", 60000))
+        << page->linkState() << ": " << page->dialogTitle();
+    EXPECT_EQ(page->dialogText(), "The unit stopped answering.");
+    EXPECT_EQ(page->linkState(), "error");
+    shot("stopped-answering");
+
+    sim->signal(SIGUSR2);
+    ASSERT_TRUE(waitForSimLine("faults cleared", 30000));
+    ASSERT_TRUE(page->press("Retry"));
+    ASSERT_TRUE(page->waitConnected(kWait)) << page->linkState();
+    EXPECT_FALSE(page->dialogOpen()) << page->dialogTitle();
+    shot("connected-after-retry");
+    EXPECT_EQ(program->close(), 0);
+}
+
+TEST_F(EditorWithUnit, UnpluggingTheUnitShowsTheDisconnectedDialog) {
+    ASSERT_TRUE(startUnit());
+    ASSERT_TRUE(startProgram());
+    ASSERT_TRUE(page->waitConnected(kWait)) << page->linkState();
+
+    // Its ports go away with it.
+    ASSERT_EQ(sim->stop(), 0);
+    ASSERT_TRUE(page->waitDialog("KX-5 connection", 60000)) << page->linkState();
+    EXPECT_EQ(page->dialogText(), "The unit was disconnected.");
+    EXPECT_EQ(page->linkState(), "error");
+    shot("disconnected");
+    ASSERT_TRUE(page->press("Close"));
+
+    // Plugged in again: the port is offered and Connect takes it.
+    ASSERT_TRUE(startUnit());
+    ASSERT_TRUE(
+        program->driver().waitFor("return [...document.getElementById('port-select').options]"
+                                  ".some((o) => o.textContent.startsWith('KX-5'))",
+                                  60000));
+    ASSERT_TRUE(page->click("#connect-button"));
+    ASSERT_TRUE(page->waitConnected(kWait)) << page->linkState();
+    shot("connected-again");
+    EXPECT_EQ(program->close(), 0);
+}
