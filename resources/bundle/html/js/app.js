@@ -3,7 +3,8 @@
 // build on window.kx5.
 import { installBridge } from './bridge/native.js';
 import { MIDIController } from './link/midi-controller.js';
-import { PortOutcome, PortPairing, firstStartCandidate } from './link/port-pairing.js';
+import { PortOutcome, PortPairing, firstStartCandidate, pairedOutput } from './link/port-pairing.js';
+import { showDialog } from './editor/dialogs.js';
 import { createProductSetting } from './link/product-setting.js';
 import { Outcome, UnitConnection } from './link/unit-connection.js';
 import { AddressMap, loadAddressMapDefinition } from './params/address-map.js';
@@ -77,6 +78,59 @@ function fillPorts(kx5) {
     }
 }
 
+function portSelect(id, label, records, selected) {
+    const wrap = document.createElement('label');
+    wrap.className = 'field';
+    wrap.textContent = label;
+    const select = document.createElement('select');
+    select.id = id;
+    for (const r of records) {
+        const option = document.createElement('option');
+        option.textContent = r.MIDIDeviceNameKey;
+        option.value = r.MIDIEndpointUIDKey;
+        option.record = r;
+        option.selected = r === selected;
+        select.append(option);
+    }
+    wrap.append(select);
+    return { wrap, select, record: () => select.selectedOptions[0]?.record ?? null };
+}
+
+// The connection dialog: input and output lists; the output follows the
+// input's device name and can still be changed by hand.
+async function pickPorts(kx5) {
+    const ins = kx5.ports.inputs();
+    const outs = kx5.ports.outputs();
+    if (ins.length === 0 || outs.length === 0) {
+        showLink('error', MESSAGES[PortOutcome.deviceNotFound]);
+        return;
+    }
+    const uid = (r) => r?.MIDIEndpointUIDKey;
+    const input = ins.find((r) => uid(r) === uid(kx5.ports.input)) ?? firstStartCandidate(ins) ?? ins[0];
+    const output = outs.find((r) => uid(r) === uid(kx5.ports.output)) ?? pairedOutput(input, outs) ?? outs[0];
+    const inSel = portSelect('picker-input', 'Input', ins, input);
+    const outSel = portSelect('picker-output', 'Output', outs, output);
+    inSel.select.addEventListener('change', () => {
+        const paired = pairedOutput(inSel.record(), outs);
+        if (paired) outSel.select.value = uid(paired);
+    });
+    const body = document.createElement('div');
+    body.className = 'port-picker';
+    body.append(inSel.wrap, outSel.wrap);
+    const answer = await showDialog({
+        title: 'MIDI ports',
+        text: 'Choose the KX-5\'s input and output. "KX-5 (simulated)" is the unit built into this program.',
+        body,
+        buttons: [{ label: 'Connect', value: 'connect', primary: true }, { label: 'Cancel', value: 'cancel' }],
+    });
+    if (answer !== 'connect' || !inSel.record() || !outSel.record()) return;
+    if (kx5.connection.connected) kx5.connection.disconnect();
+    else kx5.connection.cancel();
+    kx5.ports.connect(inSel.record(), outSel.record());
+    fillPorts(kx5);
+    connectUnit(kx5);
+}
+
 function showSummary(kx5) {
     const p = kx5.parameter;
     $('patch-name').textContent = String(p.get('PATCH%COMMON%0')).trimEnd() || '–';
@@ -140,6 +194,7 @@ async function main() {
         }
         connectUnit(kx5);
     });
+    $('ports-button').addEventListener('click', () => pickPorts(kx5));
     $('disconnect-button').addEventListener('click', () => {
         kx5.connection.disconnect();
         showLink('idle', 'Disconnected.');
@@ -160,6 +215,8 @@ async function main() {
         return connectUnit(kx5);
     }
     showLink(outcome === PortOutcome.deviceNotFound ? 'error' : 'idle', MESSAGES[outcome]);
+    // No remembered pair and no single unit to take: ask.
+    if (outcome === PortOutcome.chooseDevice) pickPorts(kx5);
 }
 
 main().catch((e) => {
