@@ -1,6 +1,7 @@
-// Loading a WAV file into an impulse-response slot: the host checks and
-// converts the file, the page writes name, file name and coefficients into
-// the unit, reads the slot back and tells the unit to take the new data.
+// Loading a WAV file (or restoring a factory set) into an impulse-response
+// slot: the host checks and converts the file, the page writes name, file
+// name and coefficients into the unit, reads the slot back and tells the unit
+// to take the new data.
 //
 // Events handed to onEvent:
 //   { type: 'channel', stat }              stereo file: call chooseChannel(0|1)
@@ -13,14 +14,18 @@ import { systemClock } from '../link/clock.js';
 import { _7bitize, hex8, nibble } from '../link/sysex.js';
 import { UnitAddress } from '../link/product-setting.js';
 import { COEFFICIENT_WORDS, buildWriteList, fileName, nameMessage, slotName, wordsFromHex } from './ir-messages.js';
+import { factoryFolder as bundleFactoryFolder, readFactoryIndex, readFactoryWords } from './factory-sets.js';
 
 export const PROGRESS_POLL_MS = 100;
 export const MESSAGE_GAP_MS = 8;
 const WAVE_FORMAT_EXTENSIBLE = 0xfffe;
 
 export class IrDataLoader {
-    constructor({ native, router, controller, readWrite, parameter, setting, isConnected, clock = systemClock, onEvent = () => {} }) {
-        Object.assign(this, { native, router, controller, readWrite, parameter, setting, isConnected, clock, onEvent });
+    constructor({
+        native, router, controller, readWrite, parameter, setting, isConnected, clock = systemClock, onEvent = () => {},
+        factoryFolder = bundleFactoryFolder(),
+    }) {
+        Object.assign(this, { native, router, controller, readWrite, parameter, setting, isConnected, clock, onEvent, factoryFolder });
         this.job = null;
         this.pollTimer = null;
         router.listen('wavstat', (a) => this.onWavstat(a));
@@ -134,6 +139,29 @@ export class IrDataLoader {
         if (!words) return this.fail('readError');
         job.name = slotName(job.path, job.channel, this.setting.irDataNameLength);
         this.writeSlot({ name: job.name, file: fileName(job.path), words });
+    }
+
+    // The factory sets carried in the bundle (entries for loadFactory).
+    factorySets() {
+        return readFactoryIndex(this.native, this.factoryFolder);
+    }
+
+    // Restores a factory set into slot (0-based) under its own name and file
+    // name: the same write, read-back and set-IR command as a file load.
+    // false only while another load runs; a set that cannot be read ends in
+    // a "readError" event.
+    loadFactory(slot, set) {
+        if (this.job) return false;
+        this.job = { slot, path: set?.file ?? '', phase: 'factory' };
+        const words = readFactoryWords(this.native, set, this.factoryFolder);
+        if (!words) {
+            this.fail('readError');
+            return true;
+        }
+        this.onEvent({ type: 'progress', phase: 'write', percent: 0 });
+        const name = [...set.name].slice(0, this.setting.irDataNameLength).join('');
+        this.writeSlot({ name, file: set.file, words });
+        return true;
     }
 
     // Writes a complete slot image (also used for the factory sets).
