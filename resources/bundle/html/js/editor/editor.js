@@ -249,6 +249,28 @@ async function main() {
             pendingDialog = { kind: 'ir', slot };
             native.fs.openfilename(JSON.stringify(['wav']), lastPath || undefined);
         },
+        factory: async (slot) => {
+            if (!needUnit() || loader.busy) return;
+            const sets = loader.factorySets();
+            if (!sets.length) return showError('fileError', 'factory sets');
+            const body = document.createElement('div');
+            const select = document.createElement('select');
+            select.id = 'factory-set';
+            select.setAttribute('aria-label', 'Factory set');
+            sets.forEach((set, i) => select.append(new Option(set.name, String(i))));
+            const about = document.createElement('p');
+            about.className = 'hint';
+            const describe = () => { about.textContent = sets[Number(select.value)].description; };
+            select.addEventListener('change', describe);
+            describe();
+            body.append(select, about);
+            const go = await showDialog({
+                title: `Factory set for slot ${slot + 1}`,
+                text: 'Synthetic cabinet responses, generated and converted by this program. The set replaces the slot\'s impulse response.',
+                body, buttons: [{ label: 'Restore', value: 'go', primary: true }, { label: 'Cancel', value: 'cancel' }],
+            });
+            if (go === 'go' && (await ensureUnit())) loader.loadFactory(slot, sets[Number(select.value)]);
+        },
         drop: (slot) => {
             let paths = [];
             try { paths = native.app.dropfiles(); } catch { paths = []; }
