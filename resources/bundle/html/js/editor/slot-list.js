@@ -1,5 +1,6 @@
 // The eleven IR slots: name, file name and state from the parameter model,
-// with load, rename and initialise; a WAV file dropped on a slot loads it.
+// with load, factory restore, rename and initialise; a WAV file dropped on a
+// slot loads it.
 const STATE = ['empty', 'loaded', 'invalid'];
 
 function decodeFileName(kx5, slot) {
@@ -50,6 +51,7 @@ export function buildSlotList(kx5, actions) {
             return b;
         };
         button('Load…', 'Load a WAV file into', actions.load);
+        button('Factory…', 'Restore a factory set into', actions.factory);
         button('Rename', 'Rename', actions.rename);
         button('Clear', 'Initialise', actions.initialize);
         li.append(num, text, tools);
@@ -68,6 +70,7 @@ export function buildSlotList(kx5, actions) {
         const s = kx5.parameter.get(`IRDATA%STATUS%${k}`);
         const name = String(kx5.parameter.get(`IRDATA(${k + 1})%NAME%0`)).trimEnd();
         r.name.textContent = name || '(no name)';
+        r.name.title = name; // the row may be too narrow for the whole name
         r.state.textContent = STATE[s] ?? '?';
         r.state.dataset.state = String(s);
         r.file.textContent = decodeFileName(kx5, k) || '—';
