@@ -205,6 +205,31 @@ class EditorWithUnit : public ::testing::Test {
                         .evaluate_as_boolean());
     }
 
+    // Clicks a button of a slot's row (0-based) in the slot list.
+    bool clickSlotButton(int slot, const std::string& label) {
+        const bool found =
+            program->driver()
+                .execute("const b = [...document.querySelectorAll(`#slot-list "
+                         "li[data-slot='${arguments[0]}'] button`)]"
+                         ".find((x) => x.textContent === arguments[1]);"
+                         "if (!b) return false; b.dataset.e2e = 'slot-button'; return true",
+                         {picojson::value(static_cast<double>(slot)), picojson::value(label)})
+                .evaluate_as_boolean();
+        return found && page->click("button[data-e2e='slot-button']") &&
+               program->driver()
+                   .execute("document.querySelector(\"button[data-e2e='slot-button']\")"
+                            ".removeAttribute('data-e2e'); return true")
+                   .evaluate_as_boolean();
+    }
+
+    // The slot list shows the slot's state (0 empty, 1 loaded).
+    bool waitSlotState(int slot, int state) {
+        return program->driver().waitFor(
+            "return document.querySelector(\"#slot-list li[data-slot='" + std::to_string(slot) +
+                "'] .state\")?.dataset.state === '" + std::to_string(state) + "'",
+            30000);
+    }
+
     static TestWorld* world;
     std::string name;
     TestHome home;
@@ -278,14 +303,17 @@ TEST_F(EditorWithUnit, HandedWavFilesLoadIntoTheChosenSlotsOfTheUnit) {
 TEST_F(EditorWithUnit, RestoringABackupPutsBackWhatTheBackupHeld) {
     const std::string first = files + "/Erste Box.wav";
     const std::string second = files + "/Zweite Box.wav";
+    const std::string third = files + "/Dritte Box.wav";
     writeWav(first, {decayingNoise(3, 0.04)});
-    writeWav(second, {decayingNoise(4, 0.01), decayingNoise(5, 0.08)});
+    writeWav(second, {decayingNoise(4, 0.01)});
+    writeWav(third, {decayingNoise(5, 0.02), decayingNoise(6, 0.08)});
     const std::string backupFile = files + "/unit backup.alb";
 
     ASSERT_TRUE(startUnit());
     ASSERT_TRUE(startProgram());
     ASSERT_TRUE(page->waitConnected(kWait)) << page->linkState();
     ASSERT_NO_FATAL_FAILURE(loadWav(first, 0, std::nullopt));
+    ASSERT_NO_FATAL_FAILURE(loadWav(second, 1, std::nullopt));
     ASSERT_NO_FATAL_FAILURE(setSystemValue("KNOB MODE", 1));
 
     // Back up through the real save dialog.
@@ -293,7 +321,7 @@ TEST_F(EditorWithUnit, RestoringABackupPutsBackWhatTheBackupHeld) {
     ASSERT_TRUE(x.ok());
     ASSERT_TRUE(page->click("#backup-button"));
     ASSERT_TRUE(page->waitDialog("Back up the unit", kWait));
-    EXPECT_NE(page->dialogText().find("IR slots 1."), std::string::npos) << page->dialogText();
+    EXPECT_NE(page->dialogText().find("IR slots 1, 2."), std::string::npos) << page->dialogText();
     ASSERT_TRUE(page->press("Choose file…"));
     ASSERT_TRUE(x.waitForWindow("Save File", 30000));
     ASSERT_TRUE(x.focusWindow("Save File"));
@@ -310,14 +338,20 @@ TEST_F(EditorWithUnit, RestoringABackupPutsBackWhatTheBackupHeld) {
     ASSERT_TRUE(backedUp);
     ASSERT_EQ(systemByte(*backedUp, kKnobMode), 1);
 
-    // Another file into the same slot, another system setting.
-    ASSERT_NO_FATAL_FAILURE(loadWav(second, 0, 1));
+    // Another file into slot 1, slot 2 cleared, another system setting.
+    ASSERT_NO_FATAL_FAILURE(loadWav(third, 0, 1));
+    ASSERT_TRUE(clickSlotButton(1, "Clear"));
+    ASSERT_TRUE(page->waitDialog("Clear slot 2?", kWait));
+    ASSERT_TRUE(page->press("Clear"));
+    ASSERT_TRUE(waitSlotState(1, 0));
     ASSERT_NO_FATAL_FAILURE(setSystemValue("KNOB MODE", 2));
     std::optional<DumpBlocks> changed;
     ASSERT_TRUE(waitUntil(
         [&] { return (changed = unitMemory()) && systemByte(*changed, kKnobMode) == 2; }, 30000));
     ASSERT_NE(changed->at("IRDATA(1)%DATA"), backedUp->at("IRDATA(1)%DATA"));
     ASSERT_NE(changed->at("IRDATA(1)%NAME"), backedUp->at("IRDATA(1)%NAME"));
+    ASSERT_NE(changed->at("IRDATA(2)%DATA"), backedUp->at("IRDATA(2)%DATA"));
+    shot("changed");
 
     // The backup handed to the program, as when opened from a file manager.
     ASSERT_EQ(program->startAgain({backupFile}), 0);
@@ -329,25 +363,32 @@ TEST_F(EditorWithUnit, RestoringABackupPutsBackWhatTheBackupHeld) {
     ASSERT_TRUE(page->press("OK"));
 
     // Compared: every block the backup holds (the system area, both stored
-    // user patches, the slot that was loaded). Not compared: SETUP (the
-    // current patch number, bypass and tuner are no part of a backup), the
-    // patch being edited (PATCH%...: the unit's working copy, not stored),
-    // IRDATA%STATUS (the unit's own verdict on its slots) and the empty
-    // slots, which the backup holds as null and a restore leaves alone.
+    // user patches, the two loaded slots). Not compared: SETUP (the current
+    // patch number, bypass and tuner are no part of a backup), the patch
+    // being edited (PATCH%...: the unit's working copy, not stored), the
+    // empty slots, which the backup holds as null and a restore leaves
+    // alone, and IRDATA%STATUS, the unit's own verdict on its slots, checked
+    // on its own below.
     const auto restored = unitMemory();
     ASSERT_TRUE(restored);
     size_t compared = 0;
     for (const auto& [id, data] : *backedUp) {
-        const bool covered = id.rfind("SYSTEM%", 0) == 0 || id.rfind("PATCH(1)%", 0) == 0 ||
-                             id.rfind("PATCH(2)%", 0) == 0 || id.rfind("IRDATA(1)%", 0) == 0;
+        bool covered = id.rfind("SYSTEM%", 0) == 0;
+        for (const char* area : {"PATCH(1)%", "PATCH(2)%", "IRDATA(1)%", "IRDATA(2)%"})
+            covered = covered || id.rfind(area, 0) == 0;
         if (!covered) continue;
         ++compared;
         ASSERT_TRUE(restored->count(id)) << id;
         EXPECT_EQ(restored->at(id), data) << id << " differs after the restore";
     }
-    EXPECT_GT(compared, 4u);
+    EXPECT_GT(compared, 8u);
     EXPECT_EQ(systemByte(*restored, kKnobMode), 1);
     EXPECT_EQ(slotOfDump(*restored, 1)->name, "Erste Box");
+    EXPECT_EQ(slotOfDump(*restored, 2)->name, "Zweite Box");
+    // The unit took the restored slots as loaded, and the page shows them so.
+    EXPECT_EQ(restored->at("IRDATA%STATUS").substr(0, 6), "010100");
+    EXPECT_TRUE(waitSlotState(0, 1));
+    EXPECT_TRUE(waitSlotState(1, 1));
     EXPECT_EQ(program->close(), 0);
 }
 

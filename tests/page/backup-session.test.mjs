@@ -8,6 +8,7 @@ import { Parameter } from '../../resources/bundle/html/js/params/parameter.js';
 import { ReadWriteLogic } from '../../resources/bundle/html/js/params/read-write-logic.js';
 import { MIDIController } from '../../resources/bundle/html/js/link/midi-controller.js';
 import { createProductSetting } from '../../resources/bundle/html/js/link/product-setting.js';
+import { nibble } from '../../resources/bundle/html/js/link/sysex.js';
 import { BackupSession } from '../../resources/bundle/html/js/backup/backup-session.js';
 import { FakeClock } from './helpers/fake-clock.mjs';
 import { ScriptedUnit, makeNative } from './helpers/scripted-unit.mjs';
@@ -39,7 +40,9 @@ function rig() {
     return { clock, unit, parameter, session, events, settle };
 }
 
-const snapshot = (unit) => new Map(unit.memory);
+// The unit's parameter memory (commands written to the command area are
+// no part of it).
+const snapshot = (unit) => new Map([...unit.memory].filter(([a]) => a < nibble(0x7f000000)));
 
 test('backup, change the unit, restore: the unit memory is as before', (t) => {
     const dir = mkdtempSync(join(tmpdir(), 'kx5-backup-'));
@@ -70,11 +73,19 @@ test('backup, change the unit, restore: the unit memory is as before', (t) => {
     r.unit.memory.set(patch + 2, '01');
     r.unit.memory.set(name, '58');
     r.unit.memory.set(coef.absolute + 100, '0F');
+    const sent = r.unit.received.length;
     assert.ok(r.session.restore(path));
     assert.ok(r.settle());
     assert.equal(r.events.at(-1).type, 'restored');
     assert.deepEqual(snapshot(r.unit), before);
     assert.equal(r.parameter.get('IRDATA(3)%NAME%0').trimEnd(), 'Room');
+    // The restored slot (and only it) is handed over with the set-IR
+    // command, after its data.
+    const writes = r.unit.received.slice(sent);
+    const setIr = writes.filter((m) => m.includes('127F000300'));
+    assert.equal(setIr.length, 1);
+    assert.ok(setIr[0].includes('127F00030002'), setIr[0]);
+    assert.equal(writes.at(-1), setIr[0]);
 });
 
 test('unreadable and foreign files are refused before anything is sent', (t) => {

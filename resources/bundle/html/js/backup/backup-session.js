@@ -6,6 +6,8 @@
 //   { type: 'error', reason: 'timeout' | 'fileError' | 'unsupported' | 'sendError', message }
 //   { type: 'saved', path, contents } / { type: 'restored', path, contents }
 import { BackupError, backupAreas, buildBackup, describeBackup, parseBackup, restoreTasks } from './backup-format.js';
+import { UnitAddress } from '../link/product-setting.js';
+import { hex8, nibble } from '../link/sysex.js';
 
 const LOADED = 1;
 
@@ -106,7 +108,14 @@ export class BackupSession {
         if (!this.isConnected()) return this.fail('sendError', 'No unit is connected.', true);
         this.job = { path };
         const backup = JSON.parse(text);
-        this.run(restoreTasks(this.map, areas), 'write', 'write', () => {
+        // As after a load, the unit takes a written slot only on the set-IR
+        // command; without it a slot that was cleared since the backup stays
+        // empty in the unit although its data is back.
+        const tasks = restoreTasks(this.map, areas);
+        for (const { section, index } of areas) {
+            if (section === 'irData') tasks.push({ address: nibble(UnitAddress.setIrData), data: hex8(index) });
+        }
+        this.run(tasks, 'write', 'write', () => {
             for (const { blocks } of areas) for (const [id, data] of blocks) this.parameter.setdata(id, data);
             this.job = null;
             this.onEvent({ type: 'restored', path, contents: describeBackup(backup) });
