@@ -1,7 +1,7 @@
 #include "net/http_transfer.h"
 
+#include "bridge/unique_fd.h"
 #include "net/http_connection.h"
-#include "net/unique_fd.h"
 
 #include <curl/curl.h>
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 // Serial ports by device path, through termios.
 #pragma once
 
-#include "net/unique_fd.h"
+#include "bridge/unique_fd.h"
 
 #include <cstdint>
 #include <optional>

@@ -2,8 +2,8 @@
 // standard output streamed to a callback by one reader thread per command.
 #pragma once
 
+#include "bridge/unique_fd.h"
 #include "net/socket_util.h"
-#include "net/unique_fd.h"
 
 #include <sys/types.h>
 

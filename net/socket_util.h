@@ -3,7 +3,7 @@
 // blocking wait can be interrupted through a WakeEvent.
 #pragma once
 
-#include "net/unique_fd.h"
+#include "bridge/unique_fd.h"
 
 #include <netinet/in.h>
 

@@ -21,7 +21,7 @@ constexpr int kWriteStallMs = 5000;
 
 std::unique_ptr<TcpConnection> TcpConnection::connectTcp(in_addr address, uint16_t port,
                                                          int timeoutMs) {
-    net::UniqueFd fd = net::connectTcp(address, port, timeoutMs);
+    UniqueFd fd = net::connectTcp(address, port, timeoutMs);
     if (!fd) return nullptr;
     net::setSendTimeout(fd.get(), kWriteStallMs);
     return std::unique_ptr<TcpConnection>(new TcpConnection(Kind::Socket, std::move(fd)));
@@ -29,7 +29,7 @@ std::unique_ptr<TcpConnection> TcpConnection::connectTcp(in_addr address, uint16
 
 std::unique_ptr<TcpConnection> TcpConnection::openSerial(const std::string& devicePath,
                                                          uint32_t baud) {
-    net::UniqueFd fd = net::openSerialPort(devicePath, baud);
+    UniqueFd fd = net::openSerialPort(devicePath, baud);
     if (!fd) return nullptr;
     return std::unique_ptr<TcpConnection>(new TcpConnection(Kind::Serial, std::move(fd)));
 }

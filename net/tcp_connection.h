@@ -4,8 +4,8 @@
 #pragma once
 
 #include "bridge/encoding.h"
+#include "bridge/unique_fd.h"
 #include "net/socket_util.h"
-#include "net/unique_fd.h"
 
 #include <netinet/in.h>
 
@@ -45,14 +45,14 @@ class TcpConnection {
 
   private:
     enum class Kind { Socket, Serial };
-    TcpConnection(Kind kind, net::UniqueFd fd) : kind_(kind), fd_(std::move(fd)) {}
+    TcpConnection(Kind kind, UniqueFd fd) : kind_(kind), fd_(std::move(fd)) {}
     void run();
     // Serial reads end when the line stays quiet for a short interval.
     ssize_t readSerialBurst(char* buffer, size_t capacity);
     void endStream();
 
     const Kind kind_;
-    net::UniqueFd fd_;
+    UniqueFd fd_;
     net::WakeEvent stop_;
     Callbacks callbacks_;
     std::mutex writeMutex_;

@@ -51,14 +51,14 @@ void TetherAudioServer::close() {
     port_ = 0;
 }
 
-void TetherAudioServer::run(net::UniqueFd listener, in_addr peer) {
+void TetherAudioServer::run(UniqueFd listener, in_addr peer) {
     threadId_ = std::this_thread::get_id();
     for (;;) {
         if (net::waitReadable(listener.get(), &stop_, -1) != net::WaitResult::Ready) break;
         sockaddr_in from{};
         socklen_t len = sizeof from;
-        net::UniqueFd socket(::accept4(listener.get(), reinterpret_cast<sockaddr*>(&from), &len,
-                                       SOCK_NONBLOCK | SOCK_CLOEXEC));
+        UniqueFd socket(::accept4(listener.get(), reinterpret_cast<sockaddr*>(&from), &len,
+                                  SOCK_NONBLOCK | SOCK_CLOEXEC));
         // Audio comes from the connected device and from nobody else.
         if (!socket || from.sin_addr.s_addr != peer.s_addr) continue;
         serve(std::move(socket));
@@ -70,7 +70,7 @@ void TetherAudioServer::run(net::UniqueFd listener, in_addr peer) {
     }
 }
 
-void TetherAudioServer::serve(net::UniqueFd socket) {
+void TetherAudioServer::serve(UniqueFd socket) {
     {
         std::lock_guard lock(socketMutex_);
         socket_ = socket.get();

@@ -77,8 +77,8 @@ class TetherAudioServer {
     size_t offset_ = 0;
 
   private:
-    void run(net::UniqueFd listener, in_addr peer);
-    void serve(net::UniqueFd socket);
+    void run(UniqueFd listener, in_addr peer);
+    void serve(UniqueFd socket);
 
     net::WakeEvent stop_;
     net::WakeEvent kick_; // the state changed: look again

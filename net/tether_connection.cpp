@@ -67,7 +67,7 @@ std::optional<TetherDevice> TetherConnection::device() const {
 }
 
 void TetherConnection::run(TetherDevice device, in_addr address, uint16_t port, int timeoutMs) {
-    net::UniqueFd fd;
+    UniqueFd fd;
     if (port != 0) fd = net::connectTcp(address, port, timeoutMs, &wake_);
     if (!fd) {
         if (running_.exchange(false) && delegate_) delegate_->connectFailed(device);

@@ -22,7 +22,7 @@ constexpr size_t kMaxPendingReplies = 32;
 constexpr auto kReplyTimeLimit = std::chrono::seconds(5);
 
 struct PendingReply {
-    net::UniqueFd fd;
+    UniqueFd fd;
     in_addr peer{};
     std::vector<char> bytes;
     Clock::time_point deadline;
@@ -116,7 +116,7 @@ std::vector<TetherDevice> TetherDiscovery::devices() const {
 }
 
 void TetherDiscovery::announce(uint16_t replyPort) const {
-    net::UniqueFd udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    UniqueFd udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!udp) return;
     const int on = 1;
     ::setsockopt(udp.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
@@ -133,7 +133,7 @@ void TetherDiscovery::announce(uint16_t replyPort) const {
 
 // One thread serves the listener and every reply in progress, so a device
 // that connects and says nothing holds up no one.
-void TetherDiscovery::run(net::UniqueFd listener) {
+void TetherDiscovery::run(UniqueFd listener) {
     std::list<PendingReply> pending;
     for (;;) {
         std::vector<pollfd> fds = {{stop_.fd(), POLLIN, 0}, {listener.get(), POLLIN, 0}};
@@ -177,8 +177,8 @@ void TetherDiscovery::run(net::UniqueFd listener) {
         if (fds[1].revents & POLLIN) {
             sockaddr_in peer{};
             socklen_t len = sizeof peer;
-            net::UniqueFd fd(::accept4(listener.get(), reinterpret_cast<sockaddr*>(&peer), &len,
-                                       SOCK_NONBLOCK | SOCK_CLOEXEC));
+            UniqueFd fd(::accept4(listener.get(), reinterpret_cast<sockaddr*>(&peer), &len,
+                                  SOCK_NONBLOCK | SOCK_CLOEXEC));
             if (fd && pending.size() < kMaxPendingReplies)
                 pending.push_back({std::move(fd), peer.sin_addr, {}, now + kReplyTimeLimit});
         }

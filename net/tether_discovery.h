@@ -48,7 +48,7 @@ class TetherDiscovery {
 
   private:
     void stopLocked();
-    void run(net::UniqueFd listener);
+    void run(UniqueFd listener);
     void accept(const std::vector<char>& reply, in_addr peer);
     void announce(uint16_t replyPort) const;
 

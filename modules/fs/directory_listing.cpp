@@ -1,8 +1,9 @@
 #include "modules/fs/directory_listing.h"
 
 #include "bridge/native_call.h"
+#include "bridge/unique_fd.h"
 #include "modules/fs/path_text.h"
-#include "modules/fs/unique_fd.h"
+#include "modules/fs/unique_dir.h"
 
 #include <picojson.h>
 

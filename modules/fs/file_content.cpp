@@ -1,9 +1,9 @@
 #include "modules/fs/file_content.h"
 
 #include "bridge/native_call.h"
+#include "bridge/unique_fd.h"
 #include "modules/fs/file_io.h"
 #include "modules/fs/path_text.h"
-#include "modules/fs/unique_fd.h"
 
 #include <picojson.h>
 

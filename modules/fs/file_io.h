@@ -1,7 +1,7 @@
 // Low-level helpers shared by the content and copy operations.
 #pragma once
 
-#include "modules/fs/unique_fd.h"
+#include "bridge/unique_fd.h"
 
 #include <string>
 #include <string_view>

@@ -1,9 +1,10 @@
 #include "modules/fs/file_operations.h"
 
 #include "bridge/native_call.h"
+#include "bridge/unique_fd.h"
 #include "modules/fs/file_io.h"
 #include "modules/fs/path_text.h"
-#include "modules/fs/unique_fd.h"
+#include "modules/fs/unique_dir.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #include "modules/fs/volumes.h"
 
 #include "modules/fs/path_text.h"
-#include "modules/fs/unique_fd.h"
+#include "modules/fs/unique_dir.h"
 
 #include <picojson.h>
 

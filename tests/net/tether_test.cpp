@@ -219,7 +219,7 @@ TEST_F(Tether, OutputStreamSendsTheClientsSamplesUntilStopped) {
     out.start("");
     const uint16_t port = portOf(expectMessage(tether::kAudio, tether::kOutputStart));
     ASSERT_NE(port, 0);
-    net::UniqueFd audio = test::connectLoopback(port);
+    UniqueFd audio = test::connectLoopback(port);
     ASSERT_TRUE(audio);
     std::string got;
     while (got.size() < 20000) {
@@ -251,7 +251,7 @@ TEST_F(Tether, InputStreamHandsOverWholeFramesAndStopsWhenTheDeviceCloses) {
     in.setClient(&recording);
     in.start("");
     const uint16_t port = portOf(expectMessage(tether::kAudio, tether::kInputStart));
-    net::UniqueFd audio = test::connectLoopback(port);
+    UniqueFd audio = test::connectLoopback(port);
     ASSERT_TRUE(audio);
     ASSERT_EQ(::send(audio.get(), "0123456789", 10, 0), 10);
     ASSERT_TRUE(eventually([&] { return recording.size() == 8; }));
@@ -273,7 +273,7 @@ TEST_F(Tether, SilentStopTellsNobodyButADisconnectStopsARecording) {
     AudioInputStream& in = connection.inputStream();
     in.setClient(&recording);
     in.start("");
-    net::UniqueFd audio =
+    UniqueFd audio =
         test::connectLoopback(portOf(expectMessage(tether::kAudio, tether::kInputStart)));
     ASSERT_TRUE(audio);
     ASSERT_TRUE(eventually([&] { return connection.tetherInput().connected(); }));
@@ -299,7 +299,7 @@ TEST_F(Tether, AudioConnectionsFromOtherAddressesAreRefused) {
     in.setClient(&recording);
     in.start("");
     const uint16_t port = portOf(expectMessage(tether::kAudio, tether::kInputStart));
-    net::UniqueFd stranger = test::connectLoopback(port, "127.0.0.2");
+    UniqueFd stranger = test::connectLoopback(port, "127.0.0.2");
     ASSERT_TRUE(stranger);
     ::send(stranger.get(), "ABCD", 4, MSG_NOSIGNAL);
     char c;
@@ -332,7 +332,7 @@ TEST(TetherCalls, RecordsThatCannotBeReadChangeNothing) {
 namespace {
 
 void sendReply(uint16_t port, const Bytes& bytes) {
-    net::UniqueFd fd = test::connectLoopback(port);
+    UniqueFd fd = test::connectLoopback(port);
     ASSERT_TRUE(fd);
     net::sendAll(fd.get(), bytes.data(), bytes.size());
 }
@@ -352,7 +352,7 @@ tether::DiscoveryReply reply(uint32_t serial, uint8_t caps) {
 } // namespace
 
 TEST(TetherDiscoveryTest, ValidRepliesAreFoundOnceAndBadOnesIgnored) {
-    net::UniqueFd udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    UniqueFd udp(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -373,8 +373,8 @@ TEST(TetherDiscoveryTest, ValidRepliesAreFoundOnceAndBadOnesIgnored) {
     const auto port = tether::parseDiscoveryDatagram(Bytes(datagram, static_cast<size_t>(n)));
     ASSERT_TRUE(port);
 
-    net::UniqueFd silent = test::connectLoopback(*port); // says nothing, holds up no one
-    sendReply(*port, tether::encodeReply(reply(1, 0)));  // no capabilities
+    UniqueFd silent = test::connectLoopback(*port);     // says nothing, holds up no one
+    sendReply(*port, tether::encodeReply(reply(1, 0))); // no capabilities
     sendReply(*port, tether::encodeReply(reply(1, 1)).substr(0, 40)); // cut short
     Bytes badMagic = tether::encodeReply(reply(1, 1));
     badMagic[5] = '2';

@@ -195,7 +195,7 @@ void SimDevice::answerDiscovery() {
     reply.name = options_.name;
     const Bytes bytes = tether::encodeReply(reply);
     for (int i = 0; i < options_.replies; ++i) {
-        net::UniqueFd fd = net::connectTcp(from.sin_addr, *port, 2000);
+        UniqueFd fd = net::connectTcp(from.sin_addr, *port, 2000);
         if (fd) net::sendAll(fd.get(), bytes.data(), bytes.size());
     }
 }
@@ -203,8 +203,7 @@ void SimDevice::answerDiscovery() {
 void SimDevice::acceptControl() {
     sockaddr_in from{};
     socklen_t len = sizeof from;
-    net::UniqueFd fd(
-        ::accept4(listener_.get(), reinterpret_cast<sockaddr*>(&from), &len, SOCK_CLOEXEC));
+    UniqueFd fd(::accept4(listener_.get(), reinterpret_cast<sockaddr*>(&from), &len, SOCK_CLOEXEC));
     if (!fd) return;
     if (control_) return; // one controller at a time
     control_ = std::move(fd);

@@ -4,8 +4,8 @@
 // line per event on standard output; commands arrive on standard input.
 #pragma once
 
+#include "bridge/unique_fd.h"
 #include "net/tether_protocol.h"
-#include "net/unique_fd.h"
 
 #include <netinet/in.h>
 
@@ -43,7 +43,7 @@ class SimDevice {
 
   private:
     struct AudioLink {
-        net::UniqueFd fd;
+        UniqueFd fd;
         bool paused = false;
         uint64_t bytes = 0;
         uint64_t allowanceBase = 0;
@@ -66,10 +66,10 @@ class SimDevice {
     void sendState();
 
     SimOptions options_;
-    net::UniqueFd udp_;
-    net::UniqueFd listener_;
+    UniqueFd udp_;
+    UniqueFd listener_;
     uint16_t controlPort_ = 0;
-    net::UniqueFd control_;
+    UniqueFd control_;
     in_addr host_{};
     net::tether::MessageReader reader_;
     uint32_t midiStamp_ = 0;

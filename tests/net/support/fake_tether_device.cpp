@@ -12,8 +12,8 @@ namespace {
 constexpr int kLimitMs = 20000;
 }
 
-net::UniqueFd connectLoopback(uint16_t port, const char* source) {
-    net::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+UniqueFd connectLoopback(uint16_t port, const char* source) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in from{};
     from.sin_family = AF_INET;
     ::inet_aton(source, &from.sin_addr);

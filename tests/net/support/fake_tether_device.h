@@ -1,8 +1,8 @@
 // The device end of a Tether control connection, driven by the test.
 #pragma once
 
+#include "bridge/unique_fd.h"
 #include "net/tether_protocol.h"
-#include "net/unique_fd.h"
 
 #include <cstdint>
 #include <optional>
@@ -11,7 +11,7 @@
 namespace kx5::test {
 
 // Connects to 127.0.0.1:port (from the given source address).
-net::UniqueFd connectLoopback(uint16_t port, const char* source = "127.0.0.1");
+UniqueFd connectLoopback(uint16_t port, const char* source = "127.0.0.1");
 
 class FakeTetherDevice {
   public:
@@ -28,8 +28,8 @@ class FakeTetherDevice {
     int pingsSeen() const { return pings_; }
 
   private:
-    net::UniqueFd listener_;
-    net::UniqueFd connection_;
+    UniqueFd listener_;
+    UniqueFd connection_;
     uint16_t port_ = 0;
     net::tether::MessageReader reader_;
     int pings_ = 0;

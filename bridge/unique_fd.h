@@ -1,7 +1,6 @@
-// Owning wrappers for a file descriptor and a directory stream.
+// Owning file descriptor.
 #pragma once
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <utility>
@@ -10,7 +9,8 @@ namespace kx5 {
 
 class UniqueFd {
   public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
     ~UniqueFd() { reset(); }
     UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
     UniqueFd& operator=(UniqueFd&& other) noexcept {
@@ -26,26 +26,12 @@ class UniqueFd {
         if (fd_ >= 0) ::close(fd_);
         fd_ = fd;
     }
+    int release() { return std::exchange(fd_, -1); }
     // Closes now and reports the result (a write may surface its error here).
     bool close() { return ::close(std::exchange(fd_, -1)) == 0; }
 
   private:
-    int fd_;
-};
-
-class UniqueDir {
-  public:
-    explicit UniqueDir(DIR* dir = nullptr) : dir_(dir) {}
-    ~UniqueDir() {
-        if (dir_) ::closedir(dir_);
-    }
-    UniqueDir(const UniqueDir&) = delete;
-    UniqueDir& operator=(const UniqueDir&) = delete;
-    DIR* get() const { return dir_; }
-    explicit operator bool() const { return dir_ != nullptr; }
-
-  private:
-    DIR* dir_;
+    int fd_ = -1;
 };
 
 } // namespace kx5
