@@ -1,7 +1,7 @@
 // Starts a private JACK server (dummy backend), the simulated unit and the
 // MIDI pipe on it, and stops them again by PID.
 import { spawn, execFileSync } from 'node:child_process';
-import { mkdtempSync, rmSync } from 'node:fs';
+import { mkdtempSync, openSync, readFileSync, rmSync, unlinkSync, writeSync, closeSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { createInterface } from 'node:readline';
@@ -57,9 +57,46 @@ export class Child {
 
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
+// JACK keeps at most 8 server names in a registry shared by the machine and
+// frees a dead server's entry only when a server of that name starts again.
+// So the page tests reuse two names; a lock file holding the owner's PID
+// keeps two runs apart, and the lock of a dead owner is taken over.
+const SERVER_NAMES = ['kx5page-0', 'kx5page-1'];
+
+function alive(pid) {
+    try {
+        process.kill(pid, 0);
+        return true;
+    } catch (e) {
+        return e.code === 'EPERM';
+    }
+}
+
+function lockServerName() {
+    for (let attempt = 0; attempt < 2; attempt++) {
+        for (const name of SERVER_NAMES) {
+            const path = join(tmpdir(), `${name}.jackd-lock`);
+            try {
+                const fd = openSync(path, 'wx');
+                writeSync(fd, String(process.pid));
+                closeSync(fd);
+                return { name, release: () => rmSync(path, { force: true }) };
+            } catch (e) {
+                if (e.code !== 'EEXIST') throw e;
+                const owner = Number(readFileSync(path, 'utf8'));
+                if (!owner || !alive(owner)) {
+                    try { unlinkSync(path); } catch { /* another run took it first */ }
+                }
+            }
+        }
+    }
+    throw new Error('every JACK server name of the page tests is in use');
+}
+
 export async function startJackRig({ sim, pipe, simArgs = [] }) {
     const dir = mkdtempSync(join(tmpdir(), 'kx5-jack-'));
-    const server = `kx5-page-${process.pid}`;
+    const lock = lockServerName();
+    const server = lock.name;
     const env = { ...process.env, JACK_DEFAULT_SERVER: server, JACK_NO_AUDIO_RESERVATION: '1' };
     const rig = { dir, env, server, children: [], dump: join(dir, 'dump.json') };
     rig.stop = async () => {
@@ -67,6 +104,7 @@ export async function startJackRig({ sim, pipe, simArgs = [] }) {
         await rig.pipe?.stop({ closeInput: true });
         for (const c of [...rig.children].reverse()) await c.stop();
         rmSync(dir, { recursive: true, force: true });
+        lock.release();
     };
     try {
         // Synchronous mode: a client that is late on a busy machine delays the
