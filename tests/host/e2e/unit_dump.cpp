@@ -30,6 +30,14 @@ std::optional<DumpBlocks> blocksOfDump(const std::string& json) {
     return out;
 }
 
+std::optional<double> statOfDump(const std::string& json, const std::string& name) {
+    picojson::value dump;
+    if (!picojson::parse(dump, json).empty() || !dump.is<picojson::object>()) return std::nullopt;
+    const picojson::value& v = dump.get("stats").get(name);
+    if (!v.is<double>()) return std::nullopt;
+    return v.get<double>();
+}
+
 std::optional<SlotImage> slotOfDump(const DumpBlocks& blocks, int k) {
     const std::string id = "IRDATA(" + std::to_string(k) + ")%";
     for (const char* part : {"NAME", "SIZE", "FILE", "DATA"})

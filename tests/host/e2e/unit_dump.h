@@ -15,6 +15,9 @@ using DumpBlocks = std::map<std::string, std::string>;
 
 std::optional<DumpBlocks> blocksOfDump(const std::string& json);
 
+// A count of the dump's "stats" ("messages", "overruns", "replies"...).
+std::optional<double> statOfDump(const std::string& json, const std::string& name);
+
 // One impulse-response slot as the unit holds it.
 struct SlotImage {
     std::string name; // trailing spaces removed
