@@ -212,7 +212,10 @@ class EditorWithUnit : public ::testing::Test {
                 .execute("const b = [...document.querySelectorAll(`#slot-list "
                          "li[data-slot='${arguments[0]}'] button`)]"
                          ".find((x) => x.textContent === arguments[1]);"
-                         "if (!b) return false; b.dataset.e2e = 'slot-button'; return true",
+                         "if (!b) return false; b.dataset.e2e = 'slot-button';"
+                         // A row's other actions open up when the row has the
+                         // keyboard focus (or the pointer), as for a user.
+                         "b.closest('li').querySelector('button').focus(); return true",
                          {picojson::value(static_cast<double>(slot)), picojson::value(label)})
                 .evaluate_as_boolean();
         return found && page->click("button[data-e2e='slot-button']") &&

@@ -96,6 +96,7 @@ test('a mono file goes into slot 3: unit memory holds name, file name and every 
 
     // Read back into the model, then the set-IR command with the slot index.
     assert.equal(r.parameter.get('IRDATA(3)%NAME%0').trimEnd(), 'Gr??e 4x12');
+    assert.equal(r.last().name, 'Gr??e 4x12', 'reported as the unit holds it');
     assert.equal(r.parameter.get('IRDATA(3)%SIZE%0'), size);
     const last = r.unit.received.at(-1);
     assert.ok(last.includes('7F000300' + '02'), last);

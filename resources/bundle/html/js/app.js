@@ -68,6 +68,7 @@ function readAreas(kx5, areas) {
 function fillPorts(kx5) {
     const select = $('port-select');
     select.replaceChildren();
+    $('connect-button').disabled = kx5.ports.inputs().length === 0;
     for (const input of kx5.ports.inputs()) {
         const option = document.createElement('option');
         option.textContent = input.MIDIDeviceNameKey;

@@ -13,7 +13,9 @@
 import { systemClock } from '../link/clock.js';
 import { _7bitize, hex8, nibble } from '../link/sysex.js';
 import { UnitAddress } from '../link/product-setting.js';
-import { COEFFICIENT_WORDS, buildWriteList, fileName, nameMessage, slotName, wordsFromHex } from './ir-messages.js';
+import {
+    COEFFICIENT_WORDS, buildWriteList, fileName, nameBytes, nameMessage, slotName, wordsFromHex,
+} from './ir-messages.js';
 import { factoryFolder as bundleFactoryFolder, readFactoryIndex, readFactoryWords } from './factory-sets.js';
 
 export const PROGRESS_POLL_MS = 100;
@@ -167,7 +169,8 @@ export class IrDataLoader {
     // Writes a complete slot image (also used for the factory sets).
     writeSlot({ name, file, words }) {
         const job = this.job;
-        job.name = name;
+        // Reported as the unit will hold it (printable ASCII, "?" for the rest).
+        job.name = String.fromCharCode(...nameBytes(name, this.setting.irDataNameLength)).trimEnd();
         if (!this.isConnected()) return this.fail('sendError');
         const tasks = buildWriteList(this.setting, job.slot, { name, file, words })
             .map((m) => ({ ...m, wait: MESSAGE_GAP_MS }));
