@@ -79,6 +79,11 @@ int main(int argc, char** argv) {
         std::cout << "main job: page says: " << page.dialogText() << std::endl;
         page.press("OK");
         shot("4-slots");
+        // The other views, for whoever looks at the screenshots.
+        for (const auto& [tab, name] : {std::pair{"#tab-patch", "5-patch-editor"},
+                                        {"#tab-system", "6-system-editor"},
+                                        {"#tab-monitor", "7-midi-monitor"}})
+            if (page.click(tab)) shot(name);
 
         const auto coef = readWholeFile(home.path() + "/tmp/velmar-" + std::to_string(getuid()) +
                                         "-kx5-editor/VLM00000.tmp");

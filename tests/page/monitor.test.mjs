@@ -16,5 +16,9 @@ test('the MIDI monitor names blocks, offsets and sizes of DT1 and RQ1', () => {
     assert.equal(describeMessage('F07E7F0601F7', setting, map), 'identity request');
     assert.equal(describeMessage('F07E1006027D05020000F7', setting, map), 'identity reply');
     assert.equal(describeMessage('B00740', setting, map), 'short message');
-    assert.match(describeMessage(dt1Message(setting, nibble(0x7f000300), '02'), setting, map), /^DT1 /);
+    // Command addresses lie past every block: named, never a huge offset into one.
+    assert.equal(describeMessage(dt1Message(setting, nibble(0x7f000300), '02'), setting, map), 'DT1 set IR data 1 B');
+    assert.equal(describeMessage(rq1Message(setting, nibble(0x7f000000), 1), setting, map), 'RQ1 communication level size 1');
+    const end = map.block('IRDATA(11)%DATA').absolute + Math.abs(map.block('IRDATA(11)%DATA').size);
+    assert.equal(describeMessage(rq1Message(setting, end, 1), setting, map).split(' ')[1].length, 8, 'raw address past the last block');
 });

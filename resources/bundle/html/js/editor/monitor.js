@@ -1,8 +1,32 @@
 // MIDI monitor: every message in and out with a time stamp, DT1 and RQ1
 // decoded to block names and addresses.
 import { nibble } from '../link/sysex.js';
+import { UnitAddress } from '../link/product-setting.js';
 
 const MAX_ROWS = 500;
+
+// The unit's command addresses by their linear value.
+const COMMAND_NAMES = new Map(Object.entries({
+    communicationLevel: 'communication level',
+    communicationMode: 'communication mode',
+    runningMode: 'running mode',
+    communicationRevision: 'communication revision',
+    patchSelect: 'patch select',
+    patchStored: 'patch stored',
+    patchWrite: 'patch write',
+    patchTempClear: 'patch temp clear',
+    irSlotInitialize: 'IR slot initialise',
+    setIrData: 'set IR data',
+    batteryStatus: 'battery status',
+    currentPatchName: 'current patch name',
+}).map(([key, name]) => [nibble(UnitAddress[key]), name]));
+
+// A block name and offset, a command name, or the raw address.
+function where(linear, address, map) {
+    const hit = map.locate(linear);
+    if (hit && hit.offset < Math.abs(hit.block.size)) return `${hit.block.id}+${hit.offset}`;
+    return COMMAND_NAMES.get(linear) ?? address;
+}
 
 export function describeMessage(hex, setting, map) {
     const head = 'F0' + setting.manufacturerId;
@@ -13,10 +37,9 @@ export function describeMessage(hex, setting, map) {
     const cmd = hex.substr(h, 2);
     const address = hex.substr(h + 2, 8);
     const linear = nibble(parseInt(address, 16));
-    const hit = map.locate(linear);
-    const where = hit ? `${hit.block.id}+${hit.offset}` : address;
-    if (cmd === '11') return `RQ1 ${where} size ${nibble(parseInt(hex.substr(h + 10, 8), 16))}`;
-    if (cmd === '12') return `DT1 ${where} ${(hex.length - h - 14) / 2} B`;
+    const at = where(linear, address, map);
+    if (cmd === '11') return `RQ1 ${at} size ${nibble(parseInt(hex.substr(h + 10, 8), 16))}`;
+    if (cmd === '12') return `DT1 ${at} ${(hex.length - h - 14) / 2} B`;
     return `cmd ${cmd}`;
 }
 
