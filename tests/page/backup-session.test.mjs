@@ -3,29 +3,13 @@ import assert from 'node:assert/strict';
 import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-import { AddressMap, loadAddressMapDefinition } from '../../resources/bundle/html/js/params/address-map.js';
-import { Parameter } from '../../resources/bundle/html/js/params/parameter.js';
-import { ReadWriteLogic } from '../../resources/bundle/html/js/params/read-write-logic.js';
-import { MIDIController } from '../../resources/bundle/html/js/link/midi-controller.js';
-import { createProductSetting } from '../../resources/bundle/html/js/link/product-setting.js';
 import { nibble } from '../../resources/bundle/html/js/link/sysex.js';
 import { BackupSession } from '../../resources/bundle/html/js/backup/backup-session.js';
-import { FakeClock } from './helpers/fake-clock.mjs';
-import { ScriptedUnit, makeNative } from './helpers/scripted-unit.mjs';
-
-const definition = await loadAddressMapDefinition();
-const map = new AddressMap(definition);
+import { linkedUnit, map } from './helpers/linked-unit.mjs';
 
 function rig() {
-    const clock = new FakeClock();
-    const native = makeNative();
-    const setting = createProductSetting(definition);
-    const controller = new MIDIController({ native, setting, clock });
-    controller.start();
-    const unit = new ScriptedUnit({ native, clock, setting });
+    const { clock, native, setting, unit, parameter, readWrite } = linkedUnit();
     for (const [, block] of map.blocks) block.initial.forEach((h, i) => unit.memory.set(block.absolute + i, h));
-    const parameter = new Parameter({ map, controller });
-    const readWrite = new ReadWriteLogic({ controller, clock });
     // The real file system; a reversible stand-in for the host's AES.
     native.fs = {
         writeString: (path, text) => writeFileSync(path, text, 'utf8'),

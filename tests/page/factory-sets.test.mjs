@@ -4,20 +4,12 @@ import { createHash } from 'node:crypto';
 import { mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-import { AddressMap, loadAddressMapDefinition } from '../../resources/bundle/html/js/params/address-map.js';
-import { Parameter } from '../../resources/bundle/html/js/params/parameter.js';
-import { ReadWriteLogic } from '../../resources/bundle/html/js/params/read-write-logic.js';
-import { MIDIController } from '../../resources/bundle/html/js/link/midi-controller.js';
-import { createProductSetting } from '../../resources/bundle/html/js/link/product-setting.js';
 import { ControlRouter } from '../../resources/bundle/html/js/ir/control-router.js';
 import { IrDataLoader } from '../../resources/bundle/html/js/ir/ir-loader.js';
 import { COEFFICIENT_WORDS, fileNameBytes, nameMessage, slotStart } from '../../resources/bundle/html/js/ir/ir-messages.js';
 import { factoryFolder, readFactoryIndex, readFactoryWords } from '../../resources/bundle/html/js/ir/factory-sets.js';
-import { FakeClock } from './helpers/fake-clock.mjs';
-import { ScriptedUnit, makeNative } from './helpers/scripted-unit.mjs';
+import { linkedUnit, map } from './helpers/linked-unit.mjs';
 
-const definition = await loadAddressMapDefinition();
-const map = new AddressMap(definition);
 const FOLDER = factoryFolder();
 const COEFFICIENT_BYTES = COEFFICIENT_WORDS * 4;
 const rawIndex = JSON.parse(readFileSync(join(FOLDER, 'index.json'), 'utf8'));
@@ -28,14 +20,7 @@ const readData = (path) => readFileSync(path).toString('hex').toUpperCase();
 
 // A unit and a loader whose host converts any WAV file into `converted`.
 function rig({ converted = null, folder = FOLDER, connected = true } = {}) {
-    const clock = new FakeClock();
-    const native = makeNative();
-    const setting = createProductSetting(definition);
-    const controller = new MIDIController({ native, setting, clock });
-    controller.start();
-    const unit = new ScriptedUnit({ native, clock, setting });
-    const parameter = new Parameter({ map, controller });
-    const readWrite = new ReadWriteLogic({ controller, clock });
+    const { clock, native, setting, controller, unit, parameter, readWrite } = linkedUnit();
     const answer = (word, obj) => clock.setTimeout(() => native.app.events.command(word, JSON.stringify(obj)), 1);
     native.app.events = {};
     native.app.control = (text) => {

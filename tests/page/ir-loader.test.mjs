@@ -1,32 +1,17 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { AddressMap, loadAddressMapDefinition } from '../../resources/bundle/html/js/params/address-map.js';
-import { Parameter } from '../../resources/bundle/html/js/params/parameter.js';
-import { ReadWriteLogic } from '../../resources/bundle/html/js/params/read-write-logic.js';
-import { MIDIController } from '../../resources/bundle/html/js/link/midi-controller.js';
-import { createProductSetting } from '../../resources/bundle/html/js/link/product-setting.js';
 import { nibble } from '../../resources/bundle/html/js/link/sysex.js';
 import { ControlRouter } from '../../resources/bundle/html/js/ir/control-router.js';
 import { IrDataLoader } from '../../resources/bundle/html/js/ir/ir-loader.js';
 import { COEFFICIENT_WORDS, slotStart } from '../../resources/bundle/html/js/ir/ir-messages.js';
-import { FakeClock } from './helpers/fake-clock.mjs';
-import { ScriptedUnit, makeNative } from './helpers/scripted-unit.mjs';
+import { linkedUnit, map } from './helpers/linked-unit.mjs';
 
-const definition = await loadAddressMapDefinition();
-const map = new AddressMap(definition);
 const words = Array.from({ length: COEFFICIENT_WORDS }, (_, i) => (i * 2654435761) >>> 0);
 const leHex = (ws) => ws.map((w) => w.toString(16).padStart(8, '0').match(/../g).reverse().join('')).join('').toUpperCase();
 
 // A host whose "wavstat" and "convert" answer like the IR commands do.
 function rig({ channels = 1, format = 1, convertResult = 'finished', coefficientHex = leHex(words), connected = true } = {}) {
-    const clock = new FakeClock();
-    const native = makeNative();
-    const setting = createProductSetting(definition);
-    const controller = new MIDIController({ native, setting, clock });
-    controller.start();
-    const unit = new ScriptedUnit({ native, clock, setting });
-    const parameter = new Parameter({ map, controller });
-    const readWrite = new ReadWriteLogic({ controller, clock });
+    const { clock, native, setting, controller, unit, parameter, readWrite } = linkedUnit();
     const requests = [];
     const answer = (word, obj) => clock.setTimeout(() => native.app.events.command(word, JSON.stringify(obj)), 1);
     let progressPolls = 0;

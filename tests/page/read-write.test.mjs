@@ -1,26 +1,11 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { AddressMap, loadAddressMapDefinition } from '../../resources/bundle/html/js/params/address-map.js';
-import { Parameter } from '../../resources/bundle/html/js/params/parameter.js';
-import { ReadWriteLogic, variableLength } from '../../resources/bundle/html/js/params/read-write-logic.js';
-import { MIDIController } from '../../resources/bundle/html/js/link/midi-controller.js';
-import { createProductSetting } from '../../resources/bundle/html/js/link/product-setting.js';
+import { variableLength } from '../../resources/bundle/html/js/params/read-write-logic.js';
 import { nibble } from '../../resources/bundle/html/js/link/sysex.js';
-import { FakeClock } from './helpers/fake-clock.mjs';
-import { ScriptedUnit, makeNative } from './helpers/scripted-unit.mjs';
-
-const definition = await loadAddressMapDefinition();
-const map = new AddressMap(definition);
+import { linkedUnit, map } from './helpers/linked-unit.mjs';
 
 function rig() {
-    const clock = new FakeClock();
-    const native = makeNative();
-    const setting = createProductSetting(definition);
-    const controller = new MIDIController({ native, setting, clock });
-    controller.start();
-    const unit = new ScriptedUnit({ native, clock, setting });
-    const parameter = new Parameter({ map, controller });
-    const logic = new ReadWriteLogic({ controller, clock });
+    const { clock, native, controller, unit, parameter, readWrite: logic } = linkedUnit();
     const states = [];
     logic.addObserver({ notify: (s) => states.push(s) });
     const runUntilDone = (limit = 120000) => clock.until(() => states.includes('end') || states.includes('timeout'), limit);
