@@ -3,6 +3,7 @@
 // file dialogs. Screenshots and logs go to the artifacts folder.
 #include "tests/host/e2e/local_http_server.h"
 #include "tests/host/e2e/program_under_test.h"
+#include "tests/host/e2e/shared_world_test.h"
 #include "tests/host/e2e/x11_session.h"
 
 #include <gio/gio.h>
@@ -37,18 +38,8 @@ std::string readFile(const std::string& path) {
     return s.str();
 }
 
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public SharedWorldTest {
   protected:
-    static void SetUpTestSuite() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_suite();
-        world = new TestWorld(std::string(KX5_E2E_ARTIFACTS) + "/" + info->name());
-    }
-    static void TearDownTestSuite() {
-        delete world;
-        world = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(world->ok()) << "Xvfb or dbus-daemon did not start"; }
-
     std::unique_ptr<ProgramUnderTest> start(ProgramOptions options = {}) {
         const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         auto p = std::make_unique<ProgramUnderTest>(*world, home,
@@ -67,12 +58,9 @@ class EndToEnd : public ::testing::Test {
         return d.waitFor(std::string("return ") + kOurs + ".length >= " + std::to_string(n), 30000);
     }
 
-    static TestWorld* world;
     TestHome home;
     int starts = 0;
 };
-
-TestWorld* EndToEnd::world = nullptr;
 
 } // namespace
 

@@ -5,6 +5,7 @@
 // and logs go to the artifacts folder.
 #include "tests/host/e2e/editor_page.h"
 #include "tests/host/e2e/program_under_test.h"
+#include "tests/host/e2e/shared_world_test.h"
 #include "tests/host/e2e/unit_dump.h"
 #include "tests/host/e2e/x11_session.h"
 #include "tests/midi/jack_server.h"
@@ -78,19 +79,11 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
     return true;
 }
 
-class EditorWithUnit : public ::testing::Test {
+class EditorWithUnit : public SharedWorldTest {
   protected:
-    static void SetUpTestSuite() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_suite();
-        world = new TestWorld(std::string(KX5_E2E_ARTIFACTS) + "/" + info->name());
-    }
-    static void TearDownTestSuite() {
-        delete world;
-        world = nullptr;
-    }
-
     void SetUp() override {
-        ASSERT_TRUE(world->ok()) << "Xvfb or dbus-daemon did not start";
+        SharedWorldTest::SetUp();
+        if (HasFatalFailure()) return;
         name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         files = home.path() + "/files";
         std::filesystem::create_directories(files);
@@ -233,7 +226,6 @@ class EditorWithUnit : public ::testing::Test {
             30000);
     }
 
-    static TestWorld* world;
     std::string name;
     TestHome home;
     std::string files;
@@ -243,8 +235,6 @@ class EditorWithUnit : public ::testing::Test {
     std::unique_ptr<ProgramUnderTest> program;
     std::unique_ptr<EditorPage> page;
 };
-
-TestWorld* EditorWithUnit::world = nullptr;
 
 // Bytes 0-9 of SYSTEM%COMMON are its parameters in map order; KNOB MODE is
 // the fourth.
