@@ -1,39 +1,8 @@
 #include "midi/midi_stream_parser.h"
 
+#include "midi/midi_status.h"
+
 namespace kx5 {
-namespace {
-
-// Total length of the message a status byte starts; 0 for the bytes that are
-// not handled as short messages.
-size_t shortLength(uint8_t status) {
-    if (status < 0xF0) return (status >= 0xC0 && status <= 0xDF) ? 2 : 3;
-    switch (status) {
-    case 0xF1:
-    case 0xF3:
-        return 2;
-    case 0xF2:
-        return 3;
-    default:
-        return 0;
-    }
-}
-
-bool isSingleByte(uint8_t status) {
-    switch (status) {
-    case 0xF6:
-    case 0xF8:
-    case 0xFA:
-    case 0xFB:
-    case 0xFC:
-    case 0xFE:
-    case 0xFF:
-        return true;
-    default:
-        return false;
-    }
-}
-
-} // namespace
 
 void MidiStreamParser::parse(const uint8_t* bytes, size_t size, const Sink& sink) {
     for (size_t i = 0; i < size; ++i) {
@@ -45,7 +14,7 @@ void MidiStreamParser::parse(const uint8_t* bytes, size_t size, const Sink& sink
 }
 
 void MidiStreamParser::statusByte(uint8_t status, const Sink& sink) {
-    if (isSingleByte(status)) {
+    if (midiMessageLength(status) == 1) {
         sink(&status, 1, false);
         return;
     }
@@ -75,7 +44,7 @@ void MidiStreamParser::statusByte(uint8_t status, const Sink& sink) {
     if (status < 0xF0) runningStatus_ = status;
     pending_[0] = status;
     pendingHave_ = 1;
-    pendingSize_ = shortLength(status);
+    pendingSize_ = midiMessageLength(status);
 }
 
 void MidiStreamParser::dataByte(uint8_t data, const Sink& sink) {
@@ -87,7 +56,7 @@ void MidiStreamParser::dataByte(uint8_t data, const Sink& sink) {
         if (runningStatus_ == 0) return;
         pending_[0] = runningStatus_;
         pendingHave_ = 1;
-        pendingSize_ = shortLength(runningStatus_);
+        pendingSize_ = midiMessageLength(runningStatus_);
     }
     pending_[pendingHave_++] = data;
     if (pendingHave_ == pendingSize_) {

@@ -1,5 +1,6 @@
 #include "net/tether_midi.h"
 
+#include "midi/midi_status.h"
 #include "net/tether_protocol.h"
 
 namespace kx5::net::tether {
@@ -28,30 +29,6 @@ uint8_t systemCodeIndex(uint8_t status) {
     case 0xFE:
     case 0xFF:
         return 15;
-    default:
-        return 0;
-    }
-}
-
-// Length of the complete message a packet's first MIDI byte announces, 0
-// when the packet belongs to system exclusive data (or is not a message).
-size_t messageLength(uint8_t status) {
-    if ((status >= 0x80 && status <= 0xBF) || (status >= 0xE0 && status <= 0xEF)) return 3;
-    if (status >= 0xC0 && status <= 0xDF) return 2;
-    switch (status) {
-    case 0xF1:
-    case 0xF3:
-        return 2;
-    case 0xF2:
-        return 3;
-    case 0xF6:
-    case 0xF8:
-    case 0xFA:
-    case 0xFB:
-    case 0xFC:
-    case 0xFE:
-    case 0xFF:
-        return 1;
     default:
         return 0;
     }
@@ -87,7 +64,7 @@ void MidiPacketReader::read(const Bytes& payload, const MessageCallback& onMessa
     const uint32_t timeStamp = readU32(p);
     for (size_t at = 4; at + 4 <= payload.size(); at += 4) {
         const uint8_t* packet = p + at;
-        if (const size_t length = messageLength(packet[1])) {
+        if (const size_t length = midiMessageLength(packet[1])) {
             onMessage(Bytes(reinterpret_cast<const char*>(packet + 1), length), timeStamp);
             continue;
         }
