@@ -2,6 +2,7 @@
 
 #include "midi/midi_client.h"
 #include "midi/midi_device_lookup.h"
+#include "midi/midi_status.h"
 #include "midi/tick_count.h"
 
 #include <algorithm>
@@ -9,27 +10,10 @@
 namespace kx5 {
 namespace {
 
-// Length of an incoming short message by its status; 0 drops it.
+// Length of an incoming short message by its status; 0 drops it (clock
+// and active sensing never reach the page).
 size_t incomingLength(uint8_t status) {
-    if (status < 0x80) return 0;
-    if (status < 0xC0) return 3;
-    if (status < 0xE0) return 2;
-    if (status < 0xF0) return 3;
-    switch (status) {
-    case 0xF1:
-    case 0xF3:
-        return 2;
-    case 0xF2:
-        return 3;
-    case 0xF6:
-    case 0xFA:
-    case 0xFB:
-    case 0xFC:
-    case 0xFF:
-        return 1;
-    default:
-        return 0;
-    }
+    return status == 0xF8 || status == 0xFE ? 0 : midiMessageLength(status);
 }
 
 } // namespace
