@@ -23,7 +23,7 @@
 #include "net/native_call_tcpip.h"
 #include "net/native_call_tether.h"
 #include "net/net_objects.h"
-#include "tools/kx5_unit/in_process_unit.h"
+#include "sim/in_process_unit.h"
 
 #include <cstdlib>
 

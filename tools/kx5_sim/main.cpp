@@ -3,9 +3,9 @@
 // SIGUSR2 clears the faults (and the reply delay), SIGINT/SIGTERM end it
 // (writing the dump too).
 #include "tools/kx5_sim/midi_peer.h"
-#include "tools/kx5_unit/delayed_sender.h"
-#include "tools/kx5_unit/kx5_unit.h"
-#include "tools/kx5_unit/sim_options.h"
+#include "sim/delayed_sender.h"
+#include "sim/kx5_unit.h"
+#include "sim/sim_options.h"
 
 #include <atomic>
 #include <csignal>

@@ -1,4 +1,4 @@
-#include "tools/kx5_unit/sysex_codec.h"
+#include "sim/sysex_codec.h"
 
 #include <cctype>
 

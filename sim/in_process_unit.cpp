@@ -1,4 +1,4 @@
-#include "tools/kx5_unit/in_process_unit.h"
+#include "sim/in_process_unit.h"
 
 #include "midi/simulated_midi_bus.h"
 

@@ -1,4 +1,4 @@
-#include "tools/kx5_unit/address_map.h"
+#include "sim/address_map.h"
 
 #include <picojson.h>
 

@@ -1,4 +1,4 @@
-#include "tools/kx5_unit/kx5_unit.h"
+#include "sim/kx5_unit.h"
 
 #include <picojson.h>
 

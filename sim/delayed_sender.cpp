@@ -1,4 +1,4 @@
-#include "tools/kx5_unit/delayed_sender.h"
+#include "sim/delayed_sender.h"
 
 namespace kx5::sim {
 

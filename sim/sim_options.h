@@ -1,7 +1,7 @@
 // Command-line options of the standalone simulated unit.
 #pragma once
 
-#include "tools/kx5_unit/kx5_unit.h"
+#include "sim/kx5_unit.h"
 
 #include <optional>
 #include <string>

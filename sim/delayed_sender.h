@@ -2,7 +2,7 @@
 // its own (for the unit's late-reply fault).
 #pragma once
 
-#include "tools/kx5_unit/sysex_codec.h"
+#include "sim/sysex_codec.h"
 
 #include <chrono>
 #include <condition_variable>

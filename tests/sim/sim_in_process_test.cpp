@@ -1,5 +1,5 @@
 #include "midi/simulated_midi_bus.h"
-#include "tools/kx5_unit/in_process_unit.h"
+#include "sim/in_process_unit.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tools/kx5_unit/input_rate_limit.h"
+#include "sim/input_rate_limit.h"
 
 #include <algorithm>
 

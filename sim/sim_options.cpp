@@ -1,4 +1,4 @@
-#include "tools/kx5_unit/sim_options.h"
+#include "sim/sim_options.h"
 
 #include <stdexcept>
 

@@ -3,8 +3,8 @@
 // through receive(); replies leave through the sink given at construction.
 #pragma once
 
-#include "tools/kx5_unit/input_rate_limit.h"
-#include "tools/kx5_unit/unit_memory.h"
+#include "sim/input_rate_limit.h"
+#include "sim/unit_memory.h"
 
 #include <functional>
 #include <mutex>

@@ -2,7 +2,7 @@
 // page uses too (resources/bundle/html/data/kx5-address-map.json).
 #pragma once
 
-#include "tools/kx5_unit/sysex_codec.h"
+#include "sim/sysex_codec.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "tools/kx5_unit/address_map.h"
+#include "sim/address_map.h"
 
 extern const char kx5AddressMapJson[];
 extern const unsigned long kx5AddressMapJson_size;

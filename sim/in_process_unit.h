@@ -3,8 +3,8 @@
 // editor works without a pedal. A real unit plugged in appears beside it.
 #pragma once
 
-#include "tools/kx5_unit/delayed_sender.h"
-#include "tools/kx5_unit/kx5_unit.h"
+#include "sim/delayed_sender.h"
+#include "sim/kx5_unit.h"
 
 #include <atomic>
 #include <memory>

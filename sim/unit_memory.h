@@ -1,7 +1,7 @@
 // The unit's parameter memory: one byte image per block of the address map.
 #pragma once
 
-#include "tools/kx5_unit/address_map.h"
+#include "sim/address_map.h"
 
 #include <string>
 #include <vector>

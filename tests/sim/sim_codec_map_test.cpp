@@ -1,6 +1,6 @@
-#include "tools/kx5_unit/address_map.h"
-#include "tools/kx5_unit/sim_options.h"
-#include "tools/kx5_unit/sysex_codec.h"
+#include "sim/address_map.h"
+#include "sim/sim_options.h"
+#include "sim/sysex_codec.h"
 
 #include <gtest/gtest.h>
 

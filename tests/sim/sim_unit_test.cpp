@@ -1,5 +1,5 @@
-#include "tools/kx5_unit/delayed_sender.h"
-#include "tools/kx5_unit/kx5_unit.h"
+#include "sim/delayed_sender.h"
+#include "sim/kx5_unit.h"
 
 #include <gtest/gtest.h>
 #include <picojson.h>

@@ -1,4 +1,4 @@
-#include "tools/kx5_unit/unit_memory.h"
+#include "sim/unit_memory.h"
 
 #include <picojson.h>
 
