@@ -1,7 +1,7 @@
 #include "net/net_objects.h"
 
-#include "audio/audio_player.h"
-#include "audio/audio_recorder.h"
+#include "audio/players/audio_player.h"
+#include "audio/players/audio_recorder.h"
 #include "bridge/app_paths.h"
 #include "bridge/native_objects.h"
 #include "net/native_call_http.h"

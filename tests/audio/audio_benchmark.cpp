@@ -1,9 +1,9 @@
 // Speed of the audio file operations on a 3-minute stereo file, as multiples
 // of real time, and of the units' per-buffer processing.
 //   build/tests/audio/audio_benchmark [seconds]
-#include "audio/audio_file_ops.h"
-#include "audio/level_meter.h"
-#include "audio/sampler_player.h"
+#include "audio/files/audio_file_ops.h"
+#include "audio/units/level_meter.h"
+#include "audio/players/sampler_player.h"
 #include "audio_test_support.h"
 
 #include <chrono>

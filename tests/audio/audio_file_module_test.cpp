@@ -1,6 +1,6 @@
 // The "audio" module's file calls through the bridge: format, convert,
 // split and reverse, with their events and the files they leave.
-#include "audio/native_call_audio.h"
+#include "audio/modules/native_call_audio.h"
 #include "audio_test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "pulse_server.h"
 
-#include "audio/pulse_connection.h"
-#include "audio/pulse_playback.h"
+#include "audio/engines/pulse_connection.h"
+#include "audio/engines/pulse_playback.h"
 
 #include <chrono>
 #include <cstdlib>
