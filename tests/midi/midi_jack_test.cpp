@@ -3,7 +3,7 @@
 // and exclusive messages, "changed" when the peer's ports come and go, a send
 // failure once the peer is gone, and the whole path through the program's
 // bridge console.
-#include "jack_server.h"
+#include "tests/support/jack_server.h"
 #include "midi/driver_jack.h"
 #include "midi/midi_client.h"
 #include "midi_test_support.h"

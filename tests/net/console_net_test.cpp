@@ -2,8 +2,8 @@
 // on 127.0.0.1: a local HTTP server, /bin/sh, a TCP echo peer and the
 // simulated Tether device.
 #include "tests/net/support/child_process.h"
-#include "tests/net/support/console_process.h"
-#include "tests/net/support/local_http_server.h"
+#include "tests/support/console_process.h"
+#include "tests/support/local_http_server.h"
 
 #include "bridge/encoding.h"
 #include "net/tether_device.h"

@@ -1,7 +1,7 @@
 // "http" against a local HTTP server on 127.0.0.1.
 #include "net/http_connection.h"
 #include "net/native_call_http.h"
-#include "tests/net/support/local_http_server.h"
+#include "tests/support/local_http_server.h"
 #include "tests/net/support/net_test_host.h"
 
 #include <gtest/gtest.h>

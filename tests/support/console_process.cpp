@@ -1,4 +1,4 @@
-#include "tests/net/support/console_process.h"
+#include "tests/support/console_process.h"
 
 #include "tests/net/support/event_sink.h"
 

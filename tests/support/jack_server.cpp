@@ -1,4 +1,4 @@
-#include "jack_server.h"
+#include "tests/support/jack_server.h"
 
 #include <jack/jack.h>
 

@@ -10,7 +10,7 @@
 // same name (and so the same server).
 #pragma once
 
-#include "child_process.h"
+#include "tests/support/child_process.h"
 
 #include <memory>
 #include <string>
