@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>

@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     const double length = argc > 1 ? std::atof(argv[1]) : 180.0;
     const uint32_t rate = 44100;
     const size_t frames = static_cast<size_t>(length * rate);
-    ScratchDir dir;
+    TempDir dir;
     std::vector<int16_t> samples = sine16(frames, 2, rate, 220, 0.4);
     std::mt19937 noise(1);
     for (auto& s : samples)

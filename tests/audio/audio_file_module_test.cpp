@@ -19,7 +19,7 @@ namespace {
 struct AudioModule : ::testing::Test {
     TestBridge bridge;
     NativeCall_audio module{bridge.objects.get()};
-    ScratchDir files;
+    TempDir files;
 
     std::string call(const std::string& fn, Args args) { return module.call(fn, args); }
 

@@ -106,7 +106,7 @@ TEST(AudioDeviceRecords, WriteSortedKeysAndEscapedTexts) {
 }
 
 TEST(WaveChunkFiles, WriterPadsOddDataAndReaderTrustsOnlyWhatTheFileHolds) {
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.file("odd.wav");
     {
         WaveChunkWriter w;
@@ -139,7 +139,7 @@ TEST(WaveChunkFiles, WriterPadsOddDataAndReaderTrustsOnlyWhatTheFileHolds) {
 }
 
 TEST(PendingOutputFiles, AppearOnlyOnCommitAndVanishOtherwise) {
-    ScratchDir dir;
+    TempDir dir;
     const std::string target = dir.file("out.bin");
     std::ofstream(target) << "old";
     {

@@ -126,7 +126,7 @@ struct Pulse : ::testing::Test {
     }
     void SetUp() override { ASSERT_TRUE(server->running()) << "see " << server->log(); }
     static PulseServer* server;
-    ScratchDir files;
+    TempDir files;
 };
 PulseServer* Pulse::server = nullptr;
 
@@ -136,7 +136,7 @@ picojson::array parseList(const std::string& result) {
     return v.get<picojson::array>();
 }
 
-std::string constantWave(const ScratchDir& dir, const std::string& name, size_t frames,
+std::string constantWave(const TempDir& dir, const std::string& name, size_t frames,
                          int16_t level, int channels = 2) {
     const std::string path = dir.file(name);
     writeWave(path, {1, static_cast<uint16_t>(channels), 44100, 16, false},

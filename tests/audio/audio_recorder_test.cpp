@@ -78,7 +78,7 @@ class Reports final : public AudioRecorderDelegate {
 };
 
 TEST(AudioRecorder, AStreamEndingOnItsOwnThreadWhileTheUserStopsGivesOneCompleteFile) {
-    test::ScratchDir dir;
+    test::TempDir dir;
     ThreadedStream stream;
     Reports reports;
     AudioRecorder recorder;

@@ -7,6 +7,7 @@
 #include "bridge/native_objects.h"
 #include "bridge/ui_queue_glib.h"
 #include "modules/fs/native_call_fs.h"
+#include "tests/support/temp_dir.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>
@@ -67,9 +68,6 @@ inline void writeAll(const std::string& path, const std::string& bytes) {
 class FsModule : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (stdfs::temp_directory_path() / "kx5-fs-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root = pattern + "/";
         paths.appName = "fs-test";
         paths.dataFolder = root + "appdata/";
         paths.configFolder = root + "config/";
@@ -90,13 +88,6 @@ class FsModule : public ::testing::Test {
         ui.reset();
         g_main_context_pop_thread_default(context);
         g_main_context_unref(context);
-        // Read-only folders made by a test must not stop the clean-up.
-        std::error_code ec;
-        for (auto it = stdfs::recursive_directory_iterator(root, ec);
-             it != stdfs::recursive_directory_iterator(); it.increment(ec))
-            if (it->is_directory(ec) && !it->is_symlink(ec))
-                stdfs::permissions(it->path(), stdfs::perms::owner_all, ec);
-        stdfs::remove_all(root, ec);
     }
 
     std::string call(const std::string& function, Args args = {}) {
@@ -117,7 +108,9 @@ class FsModule : public ::testing::Test {
         return path;
     }
 
-    std::string root;
+    // Read-only folders a test makes do not stop its clean-up.
+    test::TempDir dir;
+    std::string root = dir.path();
     AppPaths paths;
     GMainContext* context = g_main_context_new();
     std::unique_ptr<GlibUiQueue> ui;

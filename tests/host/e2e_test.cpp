@@ -1,10 +1,10 @@
 // The real program under Xvfb, driven through WebKitWebDriver: the page
 // bridge, events, navigation, origins, browser requests, the window, the
 // file dialogs. Screenshots and logs go to the artifacts folder.
-#include "tests/host/e2e/local_http_server.h"
 #include "tests/host/e2e/program_under_test.h"
 #include "tests/host/e2e/shared_world_test.h"
 #include "tests/host/e2e/x11_session.h"
+#include "tests/support/local_http_server.h"
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
@@ -154,11 +154,15 @@ TEST_F(EndToEnd, ANewDocumentGetsEventsOnlyAfterItStartsDeliveryItself) {
 }
 
 TEST_F(EndToEnd, OnlyDocumentsOfTheBundleReachNative) {
-    LocalHttpServer foreign(
+    const std::string foreignPage =
         "<!doctype html><title>foreign</title><script>"
         "var has = !!(window.chrome && chrome.webview && chrome.webview.hostObjects);"
         "window.$has = has; if (parent !== window) parent.postMessage('foreign:' + has, "
-        "'*');</script>");
+        "'*');</script>";
+    kx5::test::LocalHttpServer foreign;
+    foreign.route("GET", "/", [&](kx5::test::HttpExchange& x) {
+        x.respond(200, foreignPage, true, "text/html; charset=utf-8");
+    });
     auto p = start();
     ASSERT_TRUE(p->ready());
     WebDriver& d = p->driver();
@@ -184,12 +188,12 @@ TEST_F(EndToEnd, OnlyDocumentsOfTheBundleReachNative) {
         "var f = document.createElement('iframe'); f.src = arguments[0]; "
         "document.body.appendChild(f);"
         "return true",
-        {picojson::value(foreign.url())});
+        {picojson::value(foreign.url("/"))});
     ASSERT_TRUE(d.waitFor("return $foreign !== null", 30000));
     EXPECT_EQ(d.execute("return $foreign").to_str(), "foreign:false");
 
     // A foreign page on its own gets nothing.
-    d.navigate(foreign.url());
+    d.navigate(foreign.url("/"));
     ASSERT_TRUE(d.waitFor("return window.$has !== undefined", 30000));
     EXPECT_FALSE(d.execute("return $has").get<bool>());
     d.execute(askPermission);

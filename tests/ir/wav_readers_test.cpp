@@ -2,7 +2,7 @@
 #include "ir/file_stream.h"
 #include "ir/wav_stream.h"
 #include "ir/wave_file.h"
-#include "tests/ir/scratch_folder.h"
+#include "tests/support/temp_dir.h"
 #include "tests/ir/wav_builder.h"
 
 #include <gtest/gtest.h>
@@ -31,7 +31,7 @@ class WavReaders : public ::testing::Test {
         return wave.open(put(bytes));
     }
 
-    test::ScratchFolder folder;
+    test::TempDir folder;
 };
 
 TEST_F(WavReaders, DescribesPlainPcmFile) {

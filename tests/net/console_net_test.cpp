@@ -1,7 +1,6 @@
 // The program's bridge console with the network services against real peers
 // on 127.0.0.1: a local HTTP server, /bin/sh, a TCP echo peer and the
 // simulated Tether device.
-#include "tests/net/support/child_process.h"
 #include "tests/support/console_process.h"
 #include "tests/support/local_http_server.h"
 
@@ -43,16 +42,17 @@ class SimDevice {
                                          "0"};
         argv.insert(argv.end(), options.begin(), options.end());
         process = std::make_unique<test::ChildProcess>(argv);
-        const auto ready = process->readLine(20000);
-        if (ready && std::sscanf(ready->c_str(), "ready discovery=%d", &discoveryPort) != 1)
+        std::string ready;
+        if (process->readLine(ready, 20000) &&
+            std::sscanf(ready.c_str(), "ready discovery=%d", &discoveryPort) != 1)
             discoveryPort = 0;
     }
     ~SimDevice() { process->writeLine("quit"); }
     // Waits for a log line starting with prefix.
     std::optional<std::string> waitLog(const std::string& prefix) {
-        while (auto line = process->readLine(20000)) {
-            log.push_back(*line);
-            if (line->rfind(prefix, 0) == 0) return line;
+        for (std::string line; process->readLine(line, 20000);) {
+            log.push_back(line);
+            if (line.rfind(prefix, 0) == 0) return line;
         }
         return std::nullopt;
     }
@@ -113,7 +113,7 @@ TEST(ConsoleNet, DownloadShellAndTcpEchoThroughTheBridge) {
         ::close(fd);
     });
 
-    ConsoleProcess console;
+    ConsoleProcess console(KX5_EDITOR_PATH);
     ASSERT_TRUE(console.started());
     const std::string id = console.call({"$$http_download", server.url("/ir.wav")}).substr(1);
     ASSERT_TRUE(console.waitForEvent("http\fprogress\f" + id + "\f150000\f"));
@@ -121,7 +121,7 @@ TEST(ConsoleNet, DownloadShellAndTcpEchoThroughTheBridge) {
     ASSERT_TRUE(done);
     EXPECT_EQ(readFile((*done)[3]), body);
 
-    const std::string up = console.home().file("up.bin");
+    const std::string up = console.file("up.bin");
     std::ofstream(up) << "data";
     const std::string upId = console.call({"$$http_upload", server.url("/reject"), up}).substr(1);
     EXPECT_TRUE(console.waitForEvent("http\ferror\f" + upId + "\f"));
@@ -152,7 +152,7 @@ TEST(ConsoleNet, DownloadShellAndTcpEchoThroughTheBridge) {
 TEST(ConsoleNet, SimulatedTetherDeviceIsFoundConnectedAndEchoesMidi) {
     SimDevice sim;
     ASSERT_NE(sim.discoveryPort, 0);
-    ConsoleProcess console({sim.discoveryOption()});
+    ConsoleProcess console(KX5_EDITOR_PATH, {.arguments = {sim.discoveryOption()}});
     EXPECT_EQ(console.call({"$$tether_device"}), "s");
     const std::string record = connectToSim(console);
     ASSERT_FALSE(record.empty());
@@ -185,7 +185,7 @@ TEST(ConsoleNet, SimulatedTetherDeviceIsFoundConnectedAndEchoesMidi) {
 
 TEST(ConsoleNet, SilentTetherDeviceIsClosedByTheKeepAlive) {
     SimDevice sim({"--silent"});
-    ConsoleProcess console({sim.discoveryOption()});
+    ConsoleProcess console(KX5_EDITOR_PATH, {.arguments = {sim.discoveryOption()}});
     const std::string record = connectToSim(console);
     ASSERT_FALSE(record.empty());
     EXPECT_TRUE(console.waitForEvent("tether\fclosed\f" + record));
@@ -200,7 +200,7 @@ TEST(ConsoleNet, SilentTetherDeviceIsClosedByTheKeepAlive) {
 
 TEST(ConsoleNet, PlayerAndRecorderSwitchToTheTetherStreams) {
     SimDevice sim;
-    ConsoleProcess console({sim.discoveryOption()});
+    ConsoleProcess console(KX5_EDITOR_PATH, {.arguments = {sim.discoveryOption()}});
     ASSERT_FALSE(connectToSim(console).empty());
 
     std::string pcm;
@@ -209,7 +209,7 @@ TEST(ConsoleNet, PlayerAndRecorderSwitchToTheTetherStreams) {
         pcm.append(reinterpret_cast<const char*>(&s), 2);
         pcm.append(reinterpret_cast<const char*>(&s), 2);
     }
-    const std::string song = console.home().file("song.wav");
+    const std::string song = console.file("song.wav");
     std::ofstream(song, std::ios::binary) << waveFile(pcm);
     console.call({"$$player_output", "true"});
     ASSERT_EQ(console.call({"$$player_open", song}), "b1");
@@ -218,7 +218,7 @@ TEST(ConsoleNet, PlayerAndRecorderSwitchToTheTetherStreams) {
     EXPECT_TRUE(console.waitForEvent("player\fstop\f" + song));
     EXPECT_TRUE(console.waitForEvent("player\feof\f" + song));
 
-    const std::string take = console.home().file("take.wav");
+    const std::string take = console.file("take.wav");
     console.call({"$$recorder_input", "1"});
     ASSERT_EQ(console.call({"$$recorder_create", take, "4"}), "b1");
     console.call({"$$recorder_record"});

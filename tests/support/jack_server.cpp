@@ -62,7 +62,7 @@ bool JackServer::start(const std::string& name) {
         std::vector<std::string>{"/usr/bin/jackd", "--no-realtime", "--sync", "--timeout", "10000",
                                  "-n", name, "-d", "dummy", "-r", "48000", "-p", "512"},
         std::map<std::string, std::string>{{"JACK_NO_AUDIO_RESERVATION", "1"}},
-        ChildProcess::Options{logPath_, false, true});
+        ChildProcess::Options{.pipeOutput = false, .logPath = logPath_, .ignoreBrokenPipes = true});
     if (!process_->started()) {
         failure_ = "jackd could not be started";
         return false;
@@ -79,8 +79,7 @@ bool JackServer::start(const std::string& name) {
             up_ = true;
             return true;
         }
-        int exitStatus = 0;
-        if (process_->waitForExit(std::chrono::milliseconds(0), &exitStatus)) {
+        if (process_->waitExit(0)) {
             failure_ = "jackd " + name + " ended at start-up: " + log();
             return false;
         }
@@ -94,7 +93,7 @@ bool JackServer::start(const std::string& name) {
 JackServer::~JackServer() {
     if (process_ && process_->started()) {
         kill(process_->pid(), SIGTERM);
-        if (!process_->waitForExit(std::chrono::seconds(120)))
+        if (!process_->waitExit(120000))
             std::fprintf(stderr, "jackd %s did not stop cleanly; killing it\n", name_.c_str());
     }
     process_.reset();

@@ -34,9 +34,11 @@ bool HttpExchange::send(const std::string& bytes) {
     return true;
 }
 
-void HttpExchange::respond(int status, const std::string& body, bool withLength) {
+void HttpExchange::respond(int status, const std::string& body, bool withLength,
+                           const std::string& contentType) {
     std::string head = "HTTP/1.1 " + std::to_string(status) + " X\r\nConnection: close\r\n";
     if (withLength) head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    if (!contentType.empty()) head += "Content-Type: " + contentType + "\r\n";
     send(head + "\r\n" + body);
 }
 

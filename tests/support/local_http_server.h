@@ -24,7 +24,8 @@ class HttpExchange {
     std::string readBody();
     // A complete response; without Content-Length the body ends with the
     // connection.
-    void respond(int status, const std::string& body, bool withLength = true);
+    void respond(int status, const std::string& body, bool withLength = true,
+                 const std::string& contentType = {});
     bool send(const std::string& bytes);
     // Waits until the client goes away or the server stops.
     void waitForClose();

@@ -4,6 +4,7 @@
 
 #include "bridge/javascript_interface.h"
 #include "bridge/ui_queue.h"
+#include "tests/support/event_text.h"
 
 #include <chrono>
 #include <functional>
@@ -23,9 +24,6 @@ class InlineUiQueue final : public UiQueue {
     void send(Closure closure) override { closure(); }
     bool isUiThread() const override { return true; }
 };
-
-// The fields of an event text (split at U+000C).
-std::vector<std::string> eventFields(const std::string& text);
 
 class EventSink final : public JavaScriptInterface {
   public:
