@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 
 namespace kx5 {
 
@@ -36,9 +37,23 @@ void NativeCall::addFunction(const std::string& name, int32_t id) {
     functionTable_.emplace(name, id);
 }
 
-void NativeCall::addFunctions(std::initializer_list<const char*> names) {
-    int32_t id = 0;
-    for (const char* n : names) addFunction(n, id++);
+void NativeCall::addFunctions(std::initializer_list<FunctionName> table) {
+    int32_t next = 0;
+    for (const FunctionName& f : table) {
+        if (f.id != next++)
+            throw std::logic_error(name() + "_" + f.name + ": function ids out of order");
+        addFunction(f.name, f.id);
+    }
+}
+
+std::vector<std::string> NativeCall::functionNames() const {
+    std::vector<std::string> names;
+    for (const auto& [n, id] : functionTable_) {
+        if (id < 0) continue;
+        if (static_cast<size_t>(id) >= names.size()) names.resize(static_cast<size_t>(id) + 1);
+        names[static_cast<size_t>(id)] = n;
+    }
+    return names;
 }
 
 std::pair<std::string, std::string> splitCallName(const std::string& callName) {

@@ -45,6 +45,13 @@ private:
 class NativeCall;
 using ModuleTable = std::map<std::string, NativeCall*>;
 
+// One entry of a module's function table: the name the page calls and the id
+// the module's invoke switches on (a value of the module's Function enum).
+struct FunctionName {
+    const char* name;
+    int32_t id;
+};
+
 class NativeCall {
 public:
     explicit NativeCall(NativeObjects* owner) : owner_(owner) {}
@@ -58,12 +65,16 @@ public:
 
     void registerIn(ModuleTable& table);
     const std::map<std::string, int32_t>& functionTable() const { return functionTable_; }
+    // The names in id order, as the page lists them.
+    std::vector<std::string> functionNames() const;
 
 protected:
     virtual void invoke(int32_t id, const Args& args, CallResult& result) = 0;
-    // Ids in registration order; a name already present keeps its first id.
+    // A name already present keeps its first id.
     void addFunction(const std::string& name, int32_t id);
-    void addFunctions(std::initializer_list<const char*> names);
+    // The whole table, in id order: the ids must run 0, 1, 2... as given
+    // (std::logic_error otherwise), so names and ids cannot drift apart.
+    void addFunctions(std::initializer_list<FunctionName> table);
     NativeObjects* owner() const { return owner_; }
 
 private:

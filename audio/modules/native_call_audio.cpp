@@ -3,8 +3,8 @@
 #include "audio/devices/audio_devices.h"
 #include "audio/files/audio_file_ops.h"
 #include "audio/files/audio_workers.h"
-#include "audio/modules/module_args.h"
 #include "bridge/app_paths.h"
+#include "bridge/call_arguments.h"
 #include "bridge/native_objects.h"
 
 #include <picojson.h>
@@ -14,8 +14,6 @@
 
 namespace kx5 {
 namespace {
-
-enum Function { kInputs, kOutputs, kFormat, kConvert, kSplit, kReverse };
 
 const picojson::value& member(const picojson::object& o, const char* key) {
     auto it = o.find(key);
@@ -74,11 +72,15 @@ ConvertRequest parseConvertRequest(const std::string& text) {
 } // namespace
 
 NativeCall_audio::NativeCall_audio(NativeObjects* owner) : NativeCall(owner) {
-    addFunctions({"inputs", "outputs", "format", "convert", "split", "reverse"});
+    addFunctions({{"inputs", Inputs},
+                  {"outputs", Outputs},
+                  {"format", Format},
+                  {"convert", Convert},
+                  {"split", Split},
+                  {"reverse", Reverse}});
 }
 
 void NativeCall_audio::invoke(int32_t id, const Args& args, CallResult& result) {
-    using audio_args::required;
     NativeObjects& o = *owner();
     auto startWorker = [&](std::unique_ptr<Thread> worker) {
         Thread& t = *worker;
@@ -86,26 +88,26 @@ void NativeCall_audio::invoke(int32_t id, const Args& args, CallResult& result) 
         t.start();
     };
     switch (id) {
-    case kInputs:
+    case Inputs:
         result.setString(writeAudioDeviceList(enumerateAudioDevices(AudioDirection::Capture)));
         break;
-    case kOutputs:
+    case Outputs:
         result.setString(writeAudioDeviceList(enumerateAudioDevices(AudioDirection::Render)));
         break;
-    case kFormat:
+    case Format:
         result.setString(audioFormatAnswer(required(args, 0)));
         break;
-    case kConvert: {
+    case Convert: {
         const std::string& input = required(args, 0);
         ConvertRequest r = parseConvertRequest(required(args, 1));
         startWorker(std::make_unique<AudioConvertThread>(o.js, input, r.file, r.target));
         break;
     }
-    case kSplit:
+    case Split:
         startWorker(std::make_unique<AudioSplitThread>(o.js, required(args, 0), required(args, 1),
                                                        o.paths.tempFolder));
         break;
-    case kReverse:
+    case Reverse:
         startWorker(std::make_unique<AudioReverseThread>(o.js, required(args, 0), required(args, 1),
                                                          o.paths.tempFolder));
         break;

@@ -8,6 +8,16 @@ namespace kx5 {
 
 class NativeCall_audio final : public NativeCall {
   public:
+    // Function ids, in the order of the module's table.
+    enum Function : int32_t {
+        Inputs,
+        Outputs,
+        Format,
+        Convert,
+        Split,
+        Reverse,
+    };
+
     explicit NativeCall_audio(NativeObjects* owner);
     std::string name() const override { return "audio"; }
 

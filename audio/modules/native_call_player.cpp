@@ -1,80 +1,73 @@
 #include "audio/modules/native_call_player.h"
 
 #include "audio/players/audio_player.h"
-#include "audio/modules/module_args.h"
+#include "bridge/call_arguments.h"
 #include "bridge/native_objects.h"
 
 namespace kx5 {
-namespace {
-enum Function {
-    kDevice,
-    kOpen,
-    kPlay,
-    kPause,
-    kStop,
-    kLocate,
-    kVolume,
-    kFile,
-    kStatus,
-    kChannels,
-    kPeakPower,
-    kTime,
-    kTotalTime,
-    kOutput
-};
-} // namespace
 
 NativeCall_player::NativeCall_player(NativeObjects* owner) : NativeCall(owner) {
-    addFunctions({"device", "open", "play", "pause", "stop", "locate", "volume", "file", "status",
-                  "channels", "peakpower", "time", "totaltime", "output"});
+    addFunctions({{"device", Device},
+                  {"open", Open},
+                  {"play", Play},
+                  {"pause", Pause},
+                  {"stop", Stop},
+                  {"locate", Locate},
+                  {"volume", Volume},
+                  {"file", File},
+                  {"status", Status},
+                  {"channels", Channels},
+                  {"peakpower", PeakPower},
+                  {"time", Time},
+                  {"totaltime", TotalTime},
+                  {"output", Output}});
 }
 
 void NativeCall_player::invoke(int32_t id, const Args& args, CallResult& result) {
-    using namespace audio_args;
     AudioPlayer* p = owner()->audioPlayer.get();
     if (!p) return;
     switch (id) {
-    case kDevice:
-        result.setString(p->device(optional(args, 0)));
+    case Device:
+        result.setString(p->device(given(args, 0)));
         break;
-    case kOpen:
+    case Open:
         result.setBool(p->open(required(args, 0)));
         break;
-    case kPlay:
+    case Play:
         p->play();
         break;
-    case kPause:
+    case Pause:
         p->pause();
         break;
-    case kStop:
+    case Stop:
         p->stop();
         break;
-    case kLocate:
+    case Locate:
         p->locate(static_cast<float>(toReal(required(args, 0))));
         break;
-    case kVolume:
-        result.setFloat(p->volume(ptr(optionalReal(args, 0))));
+    case Volume:
+        result.setFloat(p->volume(orNull(givenReal(args, 0))));
         break;
-    case kFile:
+    case File:
         result.setString(p->file());
         break;
-    case kStatus:
+    case Status:
         result.setInt(p->status());
         break;
-    case kChannels:
+    case Channels:
         result.setInt(p->channels());
         break;
-    case kPeakPower:
+    case PeakPower:
         result.setFloat(p->peakPower(toInt(required(args, 0))));
         break;
-    case kTime:
+    case Time:
         result.setFloat(p->time());
         break;
-    case kTotalTime:
+    case TotalTime:
         result.setFloat(p->totalTime());
         break;
-    case kOutput:
-        p->useNetworkOutput(parseFlag(args.empty() ? "" : args[0]));
+    case Output:
+        p->useNetworkOutput(parseFlag(optional(args, 0)));
         break;
     default:
         break;

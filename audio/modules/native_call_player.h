@@ -7,6 +7,24 @@ namespace kx5 {
 
 class NativeCall_player final : public NativeCall {
   public:
+    // Function ids, in the order of the module's table.
+    enum Function : int32_t {
+        Device,
+        Open,
+        Play,
+        Pause,
+        Stop,
+        Locate,
+        Volume,
+        File,
+        Status,
+        Channels,
+        PeakPower,
+        Time,
+        TotalTime,
+        Output,
+    };
+
     explicit NativeCall_player(NativeObjects* owner);
     std::string name() const override { return "player"; }
 

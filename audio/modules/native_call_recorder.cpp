@@ -1,72 +1,65 @@
 #include "audio/modules/native_call_recorder.h"
 
 #include "audio/players/audio_recorder.h"
-#include "audio/modules/module_args.h"
+#include "bridge/call_arguments.h"
 #include "bridge/native_objects.h"
 
 namespace kx5 {
-namespace {
-enum Function {
-    kDevice,
-    kCreate,
-    kRecord,
-    kPause,
-    kStop,
-    kVolume,
-    kFile,
-    kStatus,
-    kChannels,
-    kPeakPower,
-    kTime,
-    kInput
-};
-} // namespace
 
 NativeCall_recorder::NativeCall_recorder(NativeObjects* owner) : NativeCall(owner) {
-    addFunctions({"device", "create", "record", "pause", "stop", "volume", "file", "status",
-                  "channels", "peakpower", "time", "input"});
+    addFunctions({{"device", Device},
+                  {"create", Create},
+                  {"record", Record},
+                  {"pause", Pause},
+                  {"stop", Stop},
+                  {"volume", Volume},
+                  {"file", File},
+                  {"status", Status},
+                  {"channels", Channels},
+                  {"peakpower", PeakPower},
+                  {"time", Time},
+                  {"input", Input}});
 }
 
 void NativeCall_recorder::invoke(int32_t id, const Args& args, CallResult& result) {
-    using namespace audio_args;
     AudioRecorder* r = owner()->audioRecorder.get();
     if (!r) return;
     switch (id) {
-    case kDevice:
-        result.setString(r->device(optional(args, 0)));
+    case Device:
+        result.setString(r->device(given(args, 0)));
         break;
-    case kCreate:
+    case Create:
         result.setBool(r->create(required(args, 0), toInt(required(args, 1))));
         break;
-    case kRecord:
+    case Record:
         r->record();
         break;
-    case kPause:
+    case Pause:
         r->pause();
         break;
-    case kStop:
+    case Stop:
         r->stop();
         break;
-    case kVolume:
-        result.setFloat(r->volume(ptr(optionalReal(args, 0))));
+    case Volume:
+        result.setFloat(r->volume(orNull(givenReal(args, 0))));
         break;
-    case kFile:
+    case File:
         result.setString(r->file());
         break;
-    case kStatus:
+    case Status:
         result.setInt(r->status());
         break;
-    case kChannels:
+    case Channels:
         result.setInt(r->channels());
         break;
-    case kPeakPower:
+    case PeakPower:
         result.setFloat(r->peakPower(toInt(required(args, 0))));
         break;
-    case kTime:
+    case Time:
         result.setFloat(r->time());
         break;
-    case kInput:
-        r->useNetworkInput(parseFlag(args.empty() ? "" : args[0]));
+    case Input:
+        r->useNetworkInput(parseFlag(optional(args, 0)));
         break;
     default:
         break;

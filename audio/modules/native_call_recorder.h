@@ -7,6 +7,22 @@ namespace kx5 {
 
 class NativeCall_recorder final : public NativeCall {
   public:
+    // Function ids, in the order of the module's table.
+    enum Function : int32_t {
+        Device,
+        Create,
+        Record,
+        Pause,
+        Stop,
+        Volume,
+        File,
+        Status,
+        Channels,
+        PeakPower,
+        Time,
+        Input,
+    };
+
     explicit NativeCall_recorder(NativeObjects* owner);
     std::string name() const override { return "recorder"; }
 

@@ -1,8 +1,8 @@
 #include "audio/modules/native_call_sampler.h"
 
 #include "audio/modules/audio_event_delegates.h"
-#include "audio/modules/module_args.h"
 #include "audio/players/sampler_player.h"
+#include "bridge/call_arguments.h"
 #include "bridge/native_objects.h"
 
 #include <picojson.h>
@@ -10,39 +10,32 @@
 #include <stdexcept>
 
 namespace kx5 {
-namespace {
-enum Function {
-    kCreate,
-    kDevice,
-    kOpen,
-    kClose,
-    kStart,
-    kPlay,
-    kPause,
-    kStop,
-    kLocate,
-    kBegin,
-    kEnd,
-    kVolume,
-    kRepeat,
-    kSpeed,
-    kPitch,
-    kFadeIn,
-    kFadeOut,
-    kFile,
-    kTotalTime,
-    kStatus
-};
-} // namespace
 
 NativeCall_sampler::NativeCall_sampler(NativeObjects* owner) : NativeCall(owner) {
-    addFunctions({"create", "device", "open",    "close", "start",     "play",   "pause",
-                  "stop",   "locate", "begin",   "end",   "volume",    "repeat", "speed",
-                  "pitch",  "fadein", "fadeout", "file",  "totaltime", "status"});
+    addFunctions({{"create", Create},
+                  {"device", Device},
+                  {"open", Open},
+                  {"close", Close},
+                  {"start", Start},
+                  {"play", Play},
+                  {"pause", Pause},
+                  {"stop", Stop},
+                  {"locate", Locate},
+                  {"begin", Begin},
+                  {"end", End},
+                  {"volume", Volume},
+                  {"repeat", Repeat},
+                  {"speed", Speed},
+                  {"pitch", Pitch},
+                  {"fadein", FadeIn},
+                  {"fadeout", FadeOut},
+                  {"file", File},
+                  {"totaltime", TotalTime},
+                  {"status", Status}});
 }
 
 SamplerPlayer& NativeCall_sampler::voice(const Args& args) {
-    const int32_t id = toInt(audio_args::required(args, 0));
+    const int32_t id = toInt(required(args, 0));
     auto& voices = owner()->samplerPlayers;
     if (id < 0 || static_cast<size_t>(id) >= voices.size())
         throw std::out_of_range("no such voice");
@@ -52,27 +45,27 @@ SamplerPlayer& NativeCall_sampler::voice(const Args& args) {
 // Before any voice exists every call answers its neutral value.
 void NativeCall_sampler::answerDefault(int32_t id, CallResult& result) {
     switch (id) {
-    case kDevice:
-    case kFile:
-    case kStatus:
+    case Device:
+    case File:
+    case Status:
         result.setString("");
         break;
-    case kOpen:
+    case Open:
         result.setBool(false);
         break;
-    case kVolume:
-    case kSpeed:
+    case Volume:
+    case Speed:
         result.setFloat(1.0f);
         break;
-    case kRepeat:
+    case Repeat:
         result.setInt(0);
         break;
-    case kBegin:
-    case kEnd:
-    case kPitch:
-    case kFadeIn:
-    case kFadeOut:
-    case kTotalTime:
+    case Begin:
+    case End:
+    case Pitch:
+    case FadeIn:
+    case FadeOut:
+    case TotalTime:
         result.setFloat(0.0f);
         break;
     default:
@@ -95,9 +88,8 @@ std::string NativeCall_sampler::status() {
 }
 
 void NativeCall_sampler::invoke(int32_t id, const Args& args, CallResult& result) {
-    using namespace audio_args;
     NativeObjects& o = *owner();
-    if (id == kCreate) {
+    if (id == Create) {
         const int32_t count = toInt(required(args, 0));
         if (o.samplerPlayers.empty())
             for (int32_t i = 0; i < count; ++i)
@@ -107,86 +99,87 @@ void NativeCall_sampler::invoke(int32_t id, const Args& args, CallResult& result
     }
     if (o.samplerPlayers.empty()) return answerDefault(id, result);
     switch (id) {
-    case kDevice:
-        result.setString(voice(args).device(optional(args, 1)));
+    case Device:
+        result.setString(voice(args).device(given(args, 1)));
         break;
-    case kOpen: {
+    case Open: {
         SamplerPlayer& v = voice(args);
         result.setBool(v.open(required(args, 1)));
         break;
     }
-    case kClose:
+    case Close:
         voice(args).close();
         break;
-    case kStart:
+    case Start:
         break;
-    case kPlay:
+    case Play:
         voice(args).play();
         break;
-    case kPause:
+    case Pause:
         voice(args).pause();
         break;
-    case kStop:
-        if (args.empty()) {
+    case Stop:
+        // Without an id every voice stops.
+        if (!given(args, 0)) {
             for (auto& v : o.samplerPlayers)
                 v->stop(true);
         } else {
             SamplerPlayer& v = voice(args);
-            v.stop(args.size() > 1 && parseFlag(args[1]));
+            v.stop(parseFlag(optional(args, 1)));
         }
         break;
-    case kLocate: {
+    case Locate: {
         SamplerPlayer& v = voice(args);
         v.locate(static_cast<float>(toReal(required(args, 1))));
         break;
     }
-    case kBegin: {
+    case Begin: {
         SamplerPlayer& v = voice(args);
-        result.setFloat(v.begin(ptr(optionalReal(args, 1))));
+        result.setFloat(v.begin(orNull(givenReal(args, 1))));
         break;
     }
-    case kEnd: {
+    case End: {
         SamplerPlayer& v = voice(args);
-        result.setFloat(v.end(ptr(optionalReal(args, 1))));
+        result.setFloat(v.end(orNull(givenReal(args, 1))));
         break;
     }
-    case kVolume: {
+    case Volume: {
         SamplerPlayer& v = voice(args);
-        result.setFloat(v.volume(ptr(optionalReal(args, 1))));
+        result.setFloat(v.volume(orNull(givenReal(args, 1))));
         break;
     }
-    case kRepeat: {
+    case Repeat: {
         SamplerPlayer& v = voice(args);
-        result.setInt(v.repeat(ptr(optionalInt(args, 1))));
+        result.setInt(v.repeat(orNull(givenInt(args, 1))));
         break;
     }
-    case kSpeed: {
+    case Speed: {
         SamplerPlayer& v = voice(args);
-        result.setFloat(v.speed(ptr(optionalReal(args, 1))));
+        result.setFloat(v.speed(orNull(givenReal(args, 1))));
         break;
     }
-    case kPitch: {
+    case Pitch: {
         SamplerPlayer& v = voice(args);
-        result.setFloat(v.pitch(ptr(optionalReal(args, 1))));
+        result.setFloat(v.pitch(orNull(givenReal(args, 1))));
         break;
     }
-    case kFadeIn: {
+    case FadeIn: {
         SamplerPlayer& v = voice(args);
-        result.setFloat(v.fadeIn(ptr(optionalReal(args, 1))));
+        result.setFloat(v.fadeIn(orNull(givenReal(args, 1))));
         break;
     }
-    case kFadeOut: {
+    case FadeOut: {
         SamplerPlayer& v = voice(args);
-        result.setFloat(v.fadeOut(ptr(optionalReal(args, 1))));
+        result.setFloat(v.fadeOut(orNull(givenReal(args, 1))));
         break;
     }
-    case kFile:
+    case File:
         result.setString(voice(args).file());
         break;
-    case kTotalTime:
+    case TotalTime:
         result.setFloat(voice(args).totalTime());
         break;
-    case kStatus:
+    case Status:
         result.setString(status());
         break;
     default:

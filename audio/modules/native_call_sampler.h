@@ -9,6 +9,30 @@ class SamplerPlayer;
 
 class NativeCall_sampler final : public NativeCall {
   public:
+    // Function ids, in the order of the module's table.
+    enum Function : int32_t {
+        Create,
+        Device,
+        Open,
+        Close,
+        Start,
+        Play,
+        Pause,
+        Stop,
+        Locate,
+        Begin,
+        End,
+        Volume,
+        Repeat,
+        Speed,
+        Pitch,
+        FadeIn,
+        FadeOut,
+        File,
+        TotalTime,
+        Status,
+    };
+
     explicit NativeCall_sampler(NativeObjects* owner);
     std::string name() const override { return "sampler"; }
 

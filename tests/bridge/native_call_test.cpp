@@ -1,3 +1,4 @@
+#include "bridge/call_arguments.h"
 #include "bridge/native_call.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +15,9 @@ namespace {
 // Records what reached it; function 2 throws what the argument names.
 class Probe final : public NativeCall {
 public:
-    Probe() : NativeCall(nullptr) { addFunctions({"ready", "readString", "fail", "ready"}); }
+    Probe() : NativeCall(nullptr) {
+        addFunctions({{"ready", 0}, {"readString", 1}, {"fail", 2}, {"ready", 3}});
+    }
     std::string name() const override { return "probe"; }
     int lastId = -1;
     Args lastArgs;
@@ -80,6 +83,57 @@ TEST_F(Routing, GuardTurnsExceptionsIntoErrorResults) {
     EXPECT_EQ(dispatchCall(table, "$$probe_fail", {"other"}), "esystem exception");
     // Missing argument: at() throws, which is still contained.
     EXPECT_EQ(dispatchCall(table, "$$probe_fail", {}), "esystem exception");
+}
+
+// A module that reads its arguments with the shared helpers.
+class Reader final : public NativeCall {
+public:
+    enum Function : int32_t { Both, Flag, Number };
+    Reader() : NativeCall(nullptr) {
+        addFunctions({{"both", Both}, {"flag", Flag}, {"number", Number}});
+    }
+    std::string name() const override { return "reader"; }
+
+protected:
+    void invoke(int32_t id, const Args& args, CallResult& result) override {
+        if (id == Both) result.setString(required(args, 0) + "|" + optional(args, 1, "none"));
+        if (id == Flag) result.setBool(given(args, 0) != nullptr);
+        if (id == Number) {
+            const auto n = givenInt(args, 0);
+            result.setInt(n ? *n : -1);
+        }
+    }
+};
+
+// Its table with an id out of place.
+class Misnumbered final : public NativeCall {
+public:
+    Misnumbered() : NativeCall(nullptr) { addFunctions({{"a", 0}, {"c", 2}}); }
+    std::string name() const override { return "misnumbered"; }
+
+protected:
+    void invoke(int32_t, const Args&, CallResult&) override {}
+};
+
+TEST(Arguments, RequiredOptionalAndGivenHaveOneAnswerEach) {
+    Reader reader;
+    ModuleTable table;
+    reader.registerIn(table);
+    EXPECT_EQ(dispatchCall(table, "$$reader_both", {"a", "b"}), "sa|b");
+    EXPECT_EQ(dispatchCall(table, "$$reader_both", {"a"}), "sa|none");
+    EXPECT_EQ(dispatchCall(table, "$$reader_both", {}), std::string("e") + std::strerror(EINVAL));
+    // An empty text is an argument the page gave.
+    EXPECT_EQ(dispatchCall(table, "$$reader_both", {"", ""}), "s|");
+    EXPECT_EQ(dispatchCall(table, "$$reader_flag", {}), "b");
+    EXPECT_EQ(dispatchCall(table, "$$reader_flag", {""}), "b1");
+    EXPECT_EQ(dispatchCall(table, "$$reader_number", {}), "d-1");
+    EXPECT_EQ(dispatchCall(table, "$$reader_number", {"12"}), "d12");
+    EXPECT_EQ(dispatchCall(table, "$$reader_number", {"twelve"}), "esystem exception");
+}
+
+TEST(Arguments, FunctionTablesListNamesInIdOrderAndRefuseGaps) {
+    EXPECT_EQ(Reader().functionNames(), (std::vector<std::string>{"both", "flag", "number"}));
+    EXPECT_THROW(Misnumbered(), std::logic_error);
 }
 
 TEST(Results, ExactTexts) {

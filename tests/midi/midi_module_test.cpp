@@ -162,7 +162,7 @@ TEST_F(Modules, BadRecordsFailWithoutTouchingPorts) {
 
 TEST_F(Modules, MidixClientsAreCreatedOnceAndNumbersChecked) {
     EXPECT_EQ(call(*midix, "client", {"abc"}), "esystem exception");
-    EXPECT_EQ(call(*midix, "client"), "esystem exception");
+    EXPECT_EQ(call(*midix, "client"), "eInvalid argument");
     EXPECT_EQ(call(*midix, "client", {"0"}), "v");
     EXPECT_EQ(call(*midix, "client", {"100000"}), "esystem exception");
     EXPECT_TRUE(objects->midixClients.empty());
