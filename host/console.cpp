@@ -70,6 +70,20 @@ class ConsoleInterface final : public JavaScriptInterface {
     std::ostream& out_;
 };
 
+// {"functions":{"app":["ready",...],...}}: every module's names in id order.
+std::string functionsLine(const ModuleTable& table) {
+    picojson::object modules;
+    for (const auto& [key, module] : table) {
+        picojson::array names;
+        for (const auto& n : module->functionNames())
+            names.emplace_back(n);
+        modules[key.substr(2)] = picojson::value(names);
+    }
+    picojson::object o;
+    o["functions"] = picojson::value(modules);
+    return picojson::value(o).serialize() + "\n";
+}
+
 } // namespace
 
 std::string parseConsoleLine(const std::string& line, std::string& callName, Args& args,
@@ -126,6 +140,10 @@ int runConsole(const AppPaths& paths, const HostOptions& options, std::istream& 
                         std::chrono::milliseconds(5), end - std::chrono::steady_clock::now()));
                     ui.send([&] { js.drainByPull(); });
                 }
+                continue;
+            }
+            if (callName == "functions") {
+                ui.send([&] { js.write(functionsLine(host->moduleTable())); });
                 continue;
             }
             ui.send([&] {
