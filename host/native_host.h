@@ -41,6 +41,7 @@ public:
 
 private:
     void createDevices();
+    void connectTetherAudio();
     void attachControlCommands();
     void createModules();
 
