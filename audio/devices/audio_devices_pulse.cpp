@@ -2,6 +2,8 @@
 
 #include "audio/engines/pulse_connection.h"
 
+#include <pulse/pulseaudio.h>
+
 namespace kx5 {
 namespace {
 

@@ -1,5 +1,7 @@
 #include "audio/engines/pulse_capture.h"
 
+#include <pulse/pulseaudio.h>
+
 #include <cstring>
 
 namespace kx5 {

@@ -1,5 +1,7 @@
 #include "audio/engines/pulse_connection.h"
 
+#include <pulse/pulseaudio.h>
+
 namespace kx5 {
 namespace {
 
@@ -19,6 +21,22 @@ void expire(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userd
 }
 
 } // namespace
+
+PulseConnection::Lock::Lock(const PulseConnection& c) : loop_(c.loop_) {
+    pa_threaded_mainloop_lock(loop_);
+}
+
+PulseConnection::Lock::~Lock() {
+    pa_threaded_mainloop_unlock(loop_);
+}
+
+bool PulseConnection::onLoopThread() const {
+    return pa_threaded_mainloop_in_thread(loop_) != 0;
+}
+
+void PulseConnection::signal() {
+    pa_threaded_mainloop_signal(loop_, 0);
+}
 
 std::unique_ptr<PulseConnection> PulseConnection::connect(const std::string& clientName,
                                                           int timeoutMs) {

@@ -1,12 +1,17 @@
 // A PulseAudio client connection with its own event thread (threaded main
-// loop). Callbacks run on that thread with the loop's lock held.
+// loop). Callbacks run on that thread with the loop's lock held. The
+// PulseAudio objects are opaque here; only the engines' sources include
+// <pulse/pulseaudio.h>.
 #pragma once
-
-#include <pulse/pulseaudio.h>
 
 #include <functional>
 #include <memory>
 #include <string>
+
+struct pa_context;
+struct pa_operation;
+struct pa_stream;
+struct pa_threaded_mainloop;
 
 namespace kx5 {
 
@@ -22,21 +27,19 @@ class PulseConnection {
 
     pa_threaded_mainloop* mainloop() const { return loop_; }
     pa_context* context() const { return context_; }
-    bool onLoopThread() const { return pa_threaded_mainloop_in_thread(loop_) != 0; }
+    bool onLoopThread() const;
 
     // With the lock held: waits until done() holds or timeoutMs passed;
     // false on timeout. Callbacks wake the waiter with signal().
     bool waitFor(const std::function<bool()>& done, int timeoutMs);
-    void signal() { pa_threaded_mainloop_signal(loop_, 0); }
+    void signal();
     // With the lock held: waits for an operation to finish and releases it.
     bool waitOperation(pa_operation* op, int timeoutMs = 3000);
 
     class Lock {
       public:
-        explicit Lock(const PulseConnection& c) : loop_(c.loop_) {
-            pa_threaded_mainloop_lock(loop_);
-        }
-        ~Lock() { pa_threaded_mainloop_unlock(loop_); }
+        explicit Lock(const PulseConnection& c);
+        ~Lock();
         Lock(const Lock&) = delete;
         Lock& operator=(const Lock&) = delete;
 

@@ -1,5 +1,7 @@
 #include "audio/engines/pulse_playback.h"
 
+#include <pulse/pulseaudio.h>
+
 namespace kx5 {
 namespace {
 

@@ -3,6 +3,8 @@
 #include "audio/engines/pulse_connection.h"
 #include "audio/engines/pulse_playback.h"
 
+#include <pulse/pulseaudio.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
