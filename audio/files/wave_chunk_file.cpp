@@ -62,13 +62,9 @@ bool WaveChunkReader::open(const std::string& path) {
         if (std::memcmp(head, "fmt ", 4) == 0) {
             uint8_t fmt[40] = {};
             const size_t want = static_cast<size_t>(std::min<uint64_t>(chunkSize, sizeof fmt));
-            if (want < 16 || std::fread(fmt, 1, want, f.get()) != want) return false;
-            format_.tag = le16(fmt);
-            format_.channels = le16(fmt + 2);
-            format_.sampleRate = le32(fmt + 4);
-            format_.avgBytesPerSec = le32(fmt + 8);
-            format_.blockAlign = le16(fmt + 12);
-            format_.bitsPerSample = le16(fmt + 14);
+            if (want < WaveFormat::kRecordBytes || std::fread(fmt, 1, want, f.get()) != want)
+                return false;
+            format_ = WaveFormat::decode(fmt);
             if (format_.tag == kWaveTagExtensible) {
                 // The sub-format identifier starts at byte 24.
                 if (want < 26) return false;
@@ -109,13 +105,8 @@ bool WaveChunkWriter::create(const std::string& path, const WaveFormat& format) 
     std::memcpy(head + 8, "WAVEfmt ", 8);
     put32(head + 16, kFormatBytes);
     uint8_t* fmt = head + 20;
-    put16(fmt, format.tag);
-    put16(fmt + 2, format.channels);
-    put32(fmt + 4, format.sampleRate);
-    put32(fmt + 8, format.avgBytesPerSec);
-    put16(fmt + 12, format.blockAlign);
-    put16(fmt + 14, format.bitsPerSample);
-    put16(fmt + 16, 0);
+    format.encode(fmt);
+    put16(fmt + 16, 0); // no extension
     std::memcpy(head + 20 + kFormatBytes, "data", 4);
     if (std::fwrite(head, 1, sizeof head, file_.get()) != sizeof head) {
         file_.reset();

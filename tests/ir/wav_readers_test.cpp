@@ -246,10 +246,10 @@ TEST_F(WavReaders, HugeChunkSizesNeitherLoopNorReadOutside) {
 
 TEST_F(WavReaders, WrittenFilesReadBack) {
     const std::string path = folder.file("out.wav");
-    WavFormat f;
-    f.formatTag = 1;
+    WaveFormat f;
+    f.tag = 1;
     f.channels = 1;
-    f.samplesPerSec = 22050;
+    f.sampleRate = 22050;
     f.avgBytesPerSec = 44100;
     f.blockAlign = 2;
     f.bitsPerSample = 16;
