@@ -26,7 +26,6 @@ GlibUiQueue::GlibUiQueue(GMainContext* context)
 
 GlibUiQueue::~GlibUiQueue() {
     close();
-    g_main_context_unref(context_);
 }
 
 void GlibUiQueue::close() {
@@ -61,12 +60,11 @@ bool GlibUiQueue::post(Closure closure) {
         shared_->items.push_back(std::move(closure));
     }
     auto* data = new SourceData{shared_, shared_.get()};
-    GSource* source = g_idle_source_new();
-    g_source_set_priority(source, G_PRIORITY_DEFAULT);
-    g_source_set_callback(source, &GlibUiQueue::dispatchOne, data,
+    const glib::Source source(g_idle_source_new());
+    g_source_set_priority(source.get(), G_PRIORITY_DEFAULT);
+    g_source_set_callback(source.get(), &GlibUiQueue::dispatchOne, data,
                           [](void* d) { delete static_cast<SourceData*>(d); });
-    g_source_attach(source, context_);
-    g_source_unref(source);
+    g_source_attach(source.get(), context_.get());
     return true;
 }
 

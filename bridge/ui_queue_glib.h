@@ -1,6 +1,7 @@
 // UiQueue over a GLib main context (the GTK main thread's in the program).
 #pragma once
 
+#include "bridge/glib_handles.h"
 #include "bridge/ui_queue.h"
 
 #include <deque>
@@ -8,7 +9,6 @@
 #include <mutex>
 #include <thread>
 
-typedef struct _GMainContext GMainContext;
 
 namespace kx5 {
 
@@ -30,7 +30,7 @@ private:
     struct Shared;
     static int dispatchOne(void* data);
     std::shared_ptr<Shared> shared_;
-    GMainContext* context_;
+    glib::MainContext context_;
     std::thread::id uiThread_;
 };
 

@@ -1,5 +1,6 @@
 #include "host/console.h"
 
+#include "bridge/glib_handles.h"
 #include "bridge/javascript_interface.h"
 #include "bridge/ui_queue_glib.h"
 #include "host/bundle_install.h"
@@ -111,7 +112,8 @@ std::string parseConsoleLine(const std::string& line, std::string& callName, Arg
 int runConsole(const AppPaths& paths, const HostOptions& options, std::istream& in,
                std::ostream& out) {
     GMainContext* context = g_main_context_default();
-    GMainLoop* loop = g_main_loop_new(context, FALSE);
+    const glib::MainLoop mainLoop(g_main_loop_new(context, FALSE));
+    GMainLoop* loop = mainLoop.get();
     GlibUiQueue ui(context);
     ConsoleInterface js(ui, out);
     js.appName = paths.appName;
@@ -159,7 +161,6 @@ int runConsole(const AppPaths& paths, const HostOptions& options, std::istream& 
     // No worker may wait on the UI thread while the modules are torn down.
     ui.close();
     host.reset();
-    g_main_loop_unref(loop);
     return 0;
 }
 

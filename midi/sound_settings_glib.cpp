@@ -1,6 +1,6 @@
 #include "midi/sound_settings.h"
 
-#include <glib.h>
+#include "bridge/glib_handles.h"
 
 #include <cstdlib>
 #include <string>
@@ -15,20 +15,17 @@ struct Panel {
 };
 
 bool launch(const std::vector<const char*>& command) {
-    gchar* program = g_find_program_in_path(command[0]);
+    const glib::Text program(g_find_program_in_path(command[0]));
     if (!program) return false;
     std::vector<gchar*> argv;
-    argv.push_back(program);
+    argv.push_back(program.get());
     for (size_t i = 1; i < command.size(); ++i)
         argv.push_back(const_cast<gchar*>(command[i]));
     argv.push_back(nullptr);
     // Without G_SPAWN_DO_NOT_REAP_CHILD the child is reaped for us.
-    const gboolean ok =
-        g_spawn_async(nullptr, argv.data(), nullptr,
-                      GSpawnFlags(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL), nullptr,
-                      nullptr, nullptr, nullptr);
-    g_free(program);
-    return ok;
+    return g_spawn_async(nullptr, argv.data(), nullptr,
+                         GSpawnFlags(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
+                         nullptr, nullptr, nullptr, nullptr);
 }
 
 } // namespace

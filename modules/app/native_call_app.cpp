@@ -3,6 +3,7 @@
 #include "bridge/app_paths.h"
 #include "bridge/call_arguments.h"
 #include "bridge/encoding.h"
+#include "bridge/glib_handles.h"
 #include "bridge/javascript_interface.h"
 #include "bridge/native_objects.h"
 #include "modules/app/control_channel.h"
@@ -14,7 +15,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <glib.h>
 
 namespace kx5 {
 namespace {
@@ -23,12 +23,11 @@ constexpr const char* kPrefGroup = "page";
 constexpr const char* kPrefKey = "pref";
 
 std::optional<std::string> readWholeFile(const std::string& path) {
-    gchar* data = nullptr;
+    gchar* bytes = nullptr;
     gsize length = 0;
-    if (!g_file_get_contents(path.c_str(), &data, &length, nullptr)) return std::nullopt;
-    std::string out(data, length);
-    g_free(data);
-    return out;
+    if (!g_file_get_contents(path.c_str(), &bytes, &length, nullptr)) return std::nullopt;
+    const glib::Text data(bytes);
+    return std::string(data.get(), length);
 }
 
 // Replaces the file in one step (temp file + fsync + rename).

@@ -1,23 +1,21 @@
 #include "modules/fs/file_operations.h"
 
-#include <gio/gio.h>
-
-#include <memory>
+#include "bridge/glib_handles.h"
 
 namespace kx5 {
 
 void openWithDefaultApplication(const std::string& fileOrUrl) {
     if (fileOrUrl.empty()) return;
-    std::unique_ptr<char, decltype(&g_free)> scheme(g_uri_parse_scheme(fileOrUrl.c_str()), g_free);
+    const glib::Text scheme(g_uri_parse_scheme(fileOrUrl.c_str()));
     std::string uri = fileOrUrl;
     if (!scheme) {
-        std::unique_ptr<GFile, decltype(&g_object_unref)> file(
-            g_file_new_for_path(fileOrUrl.c_str()), g_object_unref);
-        std::unique_ptr<char, decltype(&g_free)> fileUri(g_file_get_uri(file.get()), g_free);
-        uri = fileUri.get();
+        const glib::Ref<GFile> file(g_file_new_for_path(fileOrUrl.c_str()));
+        uri = glib::Text(g_file_get_uri(file.get())).get();
     }
-    GError* error = nullptr;
-    if (!g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &error)) g_clear_error(&error);
+    // Failing to launch is not reported (the call answers nothing).
+    GError* failure = nullptr;
+    g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &failure);
+    const glib::Error error(failure);
 }
 
 } // namespace kx5
