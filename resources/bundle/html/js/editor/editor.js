@@ -1,4 +1,4 @@
-// The editor on top of the start page (app.js): IR slots with loading and
+// The editor on the unit link (app.js, composed in main.js): IR slots with loading and
 // preview, backups, patch and system editors, MIDI monitor.
 import { hex8, nibble } from '../link/sysex.js';
 import { UnitAddress } from '../link/product-setting.js';
@@ -14,13 +14,6 @@ import { installMonitor } from './monitor.js';
 import { installConnectionDialogs } from './connection-dialogs.js';
 
 const $ = (id) => document.getElementById(id);
-
-function waitForUnit() {
-    return new Promise((resolve) => {
-        const check = () => (window.kx5?.connection ? resolve(window.kx5) : setTimeout(check, 50));
-        check();
-    });
-}
 
 function installTabs() {
     const tabs = [...document.querySelectorAll('[role="tab"]')];
@@ -50,8 +43,7 @@ function folderOf(path) {
     return i > 0 ? path.substring(0, i) : '';
 }
 
-async function main() {
-    const kx5 = await waitForUnit();
+async function main(kx5) {
     const { native, setting } = kx5;
     const selectTab = installTabs();
     const connected = () => kx5.connection.connected;
@@ -334,4 +326,7 @@ async function main() {
     });
 }
 
-main().catch((e) => console.error('editor:', e));
+// The editor on a link built by createLink (main.js).
+export function startEditor(kx5) {
+    main(kx5).catch((e) => console.error('editor:', e));
+}
