@@ -3,6 +3,7 @@
 // simulated Tether device.
 #include "tests/support/console_process.h"
 #include "tests/support/local_http_server.h"
+#include "tests/support/loopback.h"
 
 #include "bridge/encoding.h"
 #include "net/tether_device.h"
@@ -96,14 +97,8 @@ TEST(ConsoleNet, DownloadShellAndTcpEchoThroughTheBridge) {
     });
 
     // An echo peer for tcpip.
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listener, 1);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    uint16_t echoPort = 0;
+    const int listener = test::listenOnLoopback(1, echoPort);
     std::thread echo([listener] {
         const int fd = ::accept(listener, nullptr, nullptr);
         char buf[256];
@@ -130,7 +125,7 @@ TEST(ConsoleNet, DownloadShellAndTcpEchoThroughTheBridge) {
     EXPECT_EQ(console.waitForEvent("sh\fstdout\f" + pid + "\f")->at(3), "hi\n");
     EXPECT_EQ(console.waitForEvent("sh\fstdout\f" + pid + "\f")->at(3), "");
 
-    EXPECT_EQ(console.call({"$$tcpip_connect", "127.0.0.1", std::to_string(ntohs(a.sin_port))}),
+    EXPECT_EQ(console.call({"$$tcpip_connect", "127.0.0.1", std::to_string(echoPort)}),
               "d0");
     console.call({"$$tcpip_write", "0", "48656c6c6f"});
     std::string hex;

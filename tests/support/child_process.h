@@ -25,7 +25,7 @@ class ChildProcess {
         bool pipeOutput = true;
         // Standard error (and standard output when it is not piped) is
         // appended here when given, else inherited.
-        std::string logPath;
+        std::string logPath{};
         // Start with SIGPIPE ignored: a server must survive writing to a
         // client that died.
         bool ignoreBrokenPipes = false;
@@ -88,8 +88,5 @@ class ChildProcess {
 // and standard output written to stdoutPath (discarded when it is empty);
 // its exit status, -1 when it could not start or did not exit.
 int runCommand(const std::vector<std::string>& argv, const std::string& stdoutPath = {});
-
-// A TCP port on 127.0.0.1 that was free a moment ago.
-int freeLocalPort();
 
 } // namespace kx5::test

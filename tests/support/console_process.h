@@ -17,10 +17,10 @@ struct ConsoleOptions {
     // HOME, the XDG data, config, cache and runtime folders and TMPDIR are
     // set below this folder (which must exist); empty: a temporary folder of
     // the console's own.
-    std::string home;
-    std::vector<std::string> arguments; // after "--console"
-    std::vector<std::string> prefix;    // words run before the program (e.g. "ip netns exec NAME")
-    std::map<std::string, std::string> env; // further changes (an empty value removes one)
+    std::string home{};
+    std::vector<std::string> arguments{}; // after "--console"
+    std::vector<std::string> prefix{};    // words run before the program (e.g. "ip netns exec NAME")
+    std::map<std::string, std::string> env{}; // further changes (an empty value removes one)
 };
 
 class ConsoleProcess {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "tests/support/child_process.h"
+#include "tests/support/loopback.h"
 
 #include <memory>
 #include <string>
