@@ -1,5 +1,6 @@
 #include "host/bundle_install.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/files.h"
 
 #include <gtest/gtest.h>
 #include <zip.h>
@@ -12,6 +13,8 @@
 using namespace kx5;
 
 namespace {
+
+using kx5::test::readFile;
 
 // Builds a ZIP archive in memory from (name, content) pairs.
 std::string makeZip(const std::string& scratch,
@@ -32,13 +35,6 @@ std::string makeZip(const std::string& scratch,
     std::stringstream ss;
     ss << f.rdbuf();
     std::remove(path.c_str());
-    return ss.str();
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
     return ss.str();
 }
 

@@ -7,6 +7,7 @@
 #include "bridge/native_objects.h"
 #include "bridge/ui_queue.h"
 #include "tests/support/event_text.h"
+#include "tests/support/inline_ui_queue.h"
 #include "tests/support/temp_dir.h"
 
 #include <chrono>
@@ -44,16 +45,6 @@ struct ParsedWave {
     std::vector<uint8_t> data;
 };
 ParsedWave readWave(const std::string& path);
-
-class InlineUiQueue final : public UiQueue {
-  public:
-    bool post(Closure c) override {
-        c();
-        return true;
-    }
-    void send(Closure c) override { c(); }
-    bool isUiThread() const override { return true; }
-};
 
 class CollectingInterface final : public JavaScriptInterface {
   public:

@@ -7,6 +7,7 @@
 #include "bridge/native_objects.h"
 #include "bridge/ui_queue_glib.h"
 #include "modules/fs/native_call_fs.h"
+#include "tests/support/files.h"
 #include "tests/support/temp_dir.h"
 
 #include <glib.h>
@@ -54,16 +55,8 @@ class ScopedEnv {
     std::optional<std::string> old_;
 };
 
-inline std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void writeAll(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using test::readFile;
+using test::writeFile;
 
 class FsModule : public ::testing::Test {
   protected:
@@ -104,7 +97,7 @@ class FsModule : public ::testing::Test {
     std::string file(const std::string& name, const std::string& bytes) {
         const std::string path = root + name;
         stdfs::create_directories(stdfs::path(path).parent_path());
-        writeAll(path, bytes);
+        writeFile(path, bytes);
         return path;
     }
 

@@ -17,7 +17,7 @@ class FsPaths : public FsModule {
         stdfs::create_directories(home + "/Docs");
         stdfs::create_directories(home + "/Sound");
         stdfs::create_directories(root + "xdg");
-        writeAll(root + "xdg/user-dirs.dirs", "# written by a test\n"
+        writeFile(root + "xdg/user-dirs.dirs", "# written by a test\n"
                                               "XDG_DOCUMENTS_DIR=\"$HOME/Docs\"\n"
                                               "XDG_MUSIC_DIR=\"$HOME/Sound\"\n"
                                               "XDG_PICTURES_DIR=\"$HOME/Missing\"\n"

@@ -4,6 +4,7 @@
 #include "tests/host/e2e/program_under_test.h"
 #include "tests/host/e2e/shared_world_test.h"
 #include "tests/host/e2e/x11_session.h"
+#include "tests/support/files.h"
 #include "tests/support/local_http_server.h"
 
 #include <gio/gio.h>
@@ -20,6 +21,8 @@ using namespace kx5::e2e;
 
 namespace {
 
+using kx5::test::readFile;
+
 picojson::array texts(const picojson::value& v) {
     return v.is<picojson::array>() ? v.get<picojson::array>() : picojson::array{};
 }
@@ -29,13 +32,6 @@ std::vector<std::string> stringsOf(const picojson::value& v) {
     for (const auto& e : texts(v))
         out.push_back(e.is<std::string>() ? e.get<std::string>() : e.serialize());
     return out;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 class EndToEnd : public SharedWorldTest {

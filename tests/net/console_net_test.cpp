@@ -2,6 +2,7 @@
 // on 127.0.0.1: a local HTTP server, /bin/sh, a TCP echo peer and the
 // simulated Tether device.
 #include "tests/support/console_process.h"
+#include "tests/support/files.h"
 #include "tests/support/local_http_server.h"
 #include "tests/support/loopback.h"
 
@@ -28,12 +29,7 @@ using test::ConsoleProcess;
 
 namespace {
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using kx5::test::readFile;
 
 // The simulated device on loopback, with an ephemeral discovery port.
 class SimDevice {

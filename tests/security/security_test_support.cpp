@@ -1,23 +1,6 @@
 #include "tests/security/security_test_support.h"
 
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
-
 namespace kx5::test {
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-    if (!out) throw std::runtime_error("cannot write " + path);
-}
 
 bool hasShape(const std::string& text, const std::string& pattern) {
     if (text.size() != pattern.size()) return false;

@@ -5,15 +5,13 @@
 #include "bridge/native_call.h"
 #include "modules/security/native_call_security.h"
 #include "tests/support/child_process.h"
+#include "tests/support/files.h"
 #include "tests/support/temp_dir.h"
 
 #include <string>
 #include <vector>
 
 namespace kx5::test {
-
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& bytes);
 
 // True when `text` has the form of `pattern`, where "H" stands for one
 // upper-case hex digit and every other character for itself.
