@@ -31,7 +31,9 @@ std::string NativeCall::call(const std::string& function, const Args& args) {
     return result;
 }
 
-void NativeCall::registerIn(ModuleTable& table) { table.emplace("$$" + name(), this); }
+void NativeCall::registerIn(ModuleTable& table) {
+    table.emplace("$$" + name(), this);
+}
 
 void NativeCall::addFunction(const std::string& name, int32_t id) {
     functionTable_.emplace(name, id);
@@ -65,7 +67,8 @@ std::pair<std::string, std::string> splitCallName(const std::string& callName) {
 std::string dispatchCall(const ModuleTable& table, const std::string& callName, Args args) {
     if (args.size() > 2) args.resize(2);
     // Texts end at an embedded NUL, as they do on the page's side of the bridge.
-    for (auto& a : args) a = a.substr(0, a.find('\0'));
+    for (auto& a : args)
+        a = a.substr(0, a.find('\0'));
     const auto [key, function] = splitCallName(callName.substr(0, callName.find('\0')));
     auto it = table.find(key);
     if (it == table.end()) return "v";

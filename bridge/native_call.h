@@ -15,7 +15,7 @@ using Args = std::vector<std::string>;
 
 // Thrown after a failing system call; the page receives "e" + message.
 class NativeException {
-public:
+  public:
     // Message of the current errno.
     NativeException();
     explicit NativeException(int errnum);
@@ -23,13 +23,13 @@ public:
     explicit NativeException(std::string message) : message_(std::move(message)) {}
     const std::string& message() const { return message_; }
 
-private:
+  private:
     std::string message_;
 };
 
 // Writes the typed result text of the running call.
 class CallResult {
-public:
+  public:
     explicit CallResult(std::string& target) : text_(target) {}
     void setString(const std::string& s) { text_ = "s" + s; }
     void setInt(int32_t v) { text_ = "d" + std::to_string(v); }
@@ -38,7 +38,7 @@ public:
     void setBool(bool v) { text_ = v ? "b1" : "b"; }
     const std::string& text() const { return text_; }
 
-private:
+  private:
     std::string& text_;
 };
 
@@ -53,7 +53,7 @@ struct FunctionName {
 };
 
 class NativeCall {
-public:
+  public:
     explicit NativeCall(NativeObjects* owner) : owner_(owner) {}
     virtual ~NativeCall() = default;
     NativeCall(const NativeCall&) = delete;
@@ -68,7 +68,7 @@ public:
     // The names in id order, as the page lists them.
     std::vector<std::string> functionNames() const;
 
-protected:
+  protected:
     virtual void invoke(int32_t id, const Args& args, CallResult& result) = 0;
     // A name already present keeps its first id.
     void addFunction(const std::string& name, int32_t id);
@@ -77,7 +77,7 @@ protected:
     void addFunctions(std::initializer_list<FunctionName> table);
     NativeObjects* owner() const { return owner_; }
 
-private:
+  private:
     NativeObjects* owner_;
     std::map<std::string, int32_t> functionTable_;
 };

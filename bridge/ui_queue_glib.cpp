@@ -21,7 +21,8 @@ struct SourceData {
 
 GlibUiQueue::GlibUiQueue(GMainContext* context)
     : shared_(std::make_shared<Shared>()),
-      context_(context ? g_main_context_ref(context) : g_main_context_ref(g_main_context_default())),
+      context_(context ? g_main_context_ref(context)
+                       : g_main_context_ref(g_main_context_default())),
       uiThread_(std::this_thread::get_id()) {}
 
 GlibUiQueue::~GlibUiQueue() {
@@ -91,13 +92,14 @@ void GlibUiQueue::send(Closure closure) {
     };
     auto signal = std::make_shared<Signal>();
     signal->d = done;
-    if (!post([c = std::move(closure), signal]() mutable { c(); }))
-        return;
+    if (!post([c = std::move(closure), signal]() mutable { c(); })) return;
     signal.reset();
     std::unique_lock lock(done->m);
     done->cv.wait(lock, [&] { return done->done; });
 }
 
-bool GlibUiQueue::isUiThread() const { return std::this_thread::get_id() == uiThread_; }
+bool GlibUiQueue::isUiThread() const {
+    return std::this_thread::get_id() == uiThread_;
+}
 
 } // namespace kx5

@@ -9,11 +9,10 @@
 #include <mutex>
 #include <thread>
 
-
 namespace kx5 {
 
 class GlibUiQueue final : public UiQueue {
-public:
+  public:
     // Uses the given context (the default one when null); the calling thread
     // is taken as the UI thread.
     explicit GlibUiQueue(GMainContext* context = nullptr);
@@ -26,7 +25,7 @@ public:
     // Stops accepting work; pending posts are dropped, pending sends released.
     void close();
 
-private:
+  private:
     struct Shared;
     static int dispatchOne(void* data);
     std::shared_ptr<Shared> shared_;

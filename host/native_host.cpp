@@ -93,12 +93,11 @@ void NativeHost::attachControlCommands() {
     irCommands_ =
         std::make_unique<IrCommands>(paths_.tempFolder, [this] { control_->signalDone(0); });
     IrCommands* ir = irCommands_.get();
-    control_->setHandlers(
-        0, {"convert",
-            [ir](const picojson::object& args, picojson::object& result) {
-                return ir->convert(args, result);
-            },
-            [ir](picojson::object& result) { return ir->convertDone(result); }});
+    control_->setHandlers(0, {"convert",
+                              [ir](const picojson::object& args, picojson::object& result) {
+                                  return ir->convert(args, result);
+                              },
+                              [ir](picojson::object& result) { return ir->convertDone(result); }});
     control_->setHandlers(1, {"wavstat",
                               [ir](const picojson::object& args, picojson::object& result) {
                                   return ir->wavstat(args, result);

@@ -24,7 +24,7 @@ struct HostOptions {
 };
 
 class NativeHost {
-public:
+  public:
     NativeHost(JavaScriptInterface& js, AppPaths paths, const HostOptions& options = {});
     ~NativeHost();
     NativeHost(const NativeHost&) = delete;
@@ -39,7 +39,7 @@ public:
     ControlChannel& control() { return *control_; }
     const AppPaths& paths() const { return paths_; }
 
-private:
+  private:
     void createDevices();
     void connectTetherAudio();
     void attachControlCommands();

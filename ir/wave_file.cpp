@@ -42,7 +42,8 @@ CWaveFile::OpenResult CWaveFile::open(const std::string& fileName) {
         RiffChunkStream fmt(riff_.get());
         // The 16-byte record and the extension size when present; a chunk
         // too short for the record is refused rather than read past.
-        formatRead = fmt.find("fmt ") && fmt.read(format_, sizeof format_) >= WaveFormat::kRecordBytes;
+        formatRead =
+            fmt.find("fmt ") && fmt.read(format_, sizeof format_) >= WaveFormat::kRecordBytes;
     }
     if (!formatRead) return fail();
     data_ = std::make_unique<RiffChunkStream>(riff_.get());

@@ -32,8 +32,7 @@ NativeCall_barcode::NativeCall_barcode(NativeObjects* owner) : NativeCall(owner)
 }
 
 NativeCall_notification::NativeCall_notification(NativeObjects* owner) : NativeCall(owner) {
-    addFunctions({{"token", Token},
-                  {"badge", Badge}});
+    addFunctions({{"token", Token}, {"badge", Badge}});
 }
 
 void NativeCall_notification::invoke(int32_t id, const Args&, CallResult& result) {
@@ -44,8 +43,7 @@ void NativeCall_notification::invoke(int32_t id, const Args&, CallResult& result
 }
 
 NativeCall_recognizer::NativeCall_recognizer(NativeObjects* owner) : NativeCall(owner) {
-    addFunctions({{"start", Start},
-                  {"stop", Stop}});
+    addFunctions({{"start", Start}, {"stop", Stop}});
 }
 
 void NativeCall_recognizer::invoke(int32_t id, const Args&, CallResult&) {
@@ -55,10 +53,7 @@ void NativeCall_recognizer::invoke(int32_t id, const Args&, CallResult&) {
 }
 
 NativeCall_tgif::NativeCall_tgif(NativeObjects* owner) : NativeCall(owner) {
-    addFunctions({{"buffer", Buffer},
-                  {"param", Param},
-                  {"send", Send},
-                  {"thru", Thru}});
+    addFunctions({{"buffer", Buffer}, {"param", Param}, {"send", Send}, {"thru", Thru}});
 }
 
 void NativeCall_tgif::invoke(int32_t id, const Args& args, CallResult& result) {
@@ -71,9 +66,7 @@ void NativeCall_tgif::invoke(int32_t id, const Args& args, CallResult& result) {
 
 // The page knows the store as one inert entry plus the two calls it waits on.
 NativeCall_store::NativeCall_store(NativeObjects* owner) : NativeCall(owner) {
-    addFunctions({{"inert", Inert},
-                  {"purchased", Purchased},
-                  {"restore", Restore}});
+    addFunctions({{"inert", Inert}, {"purchased", Purchased}, {"restore", Restore}});
 }
 
 void NativeCall_store::invoke(int32_t id, const Args&, CallResult& result) {

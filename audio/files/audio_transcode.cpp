@@ -1,6 +1,6 @@
 #include "audio/engines/audio_encoder_writer.h"
-#include "audio/files/audio_file_ops.h"
 #include "audio/engines/audio_file_reader.h"
+#include "audio/files/audio_file_ops.h"
 #include "audio/files/pending_output.h"
 #include "audio/files/wave_chunk_file.h"
 

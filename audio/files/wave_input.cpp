@@ -1,7 +1,7 @@
 #include "audio/files/wave_input.h"
 
-#include "audio/files/audio_file_ops.h"
 #include "audio/engines/audio_file_reader.h"
+#include "audio/files/audio_file_ops.h"
 
 namespace kx5 {
 

@@ -12,26 +12,13 @@
 namespace kx5 {
 
 NativeCall_sampler::NativeCall_sampler(NativeObjects* owner) : NativeCall(owner) {
-    addFunctions({{"create", Create},
-                  {"device", Device},
-                  {"open", Open},
-                  {"close", Close},
-                  {"start", Start},
-                  {"play", Play},
-                  {"pause", Pause},
-                  {"stop", Stop},
-                  {"locate", Locate},
-                  {"begin", Begin},
-                  {"end", End},
-                  {"volume", Volume},
-                  {"repeat", Repeat},
-                  {"speed", Speed},
-                  {"pitch", Pitch},
-                  {"fadein", FadeIn},
-                  {"fadeout", FadeOut},
-                  {"file", File},
-                  {"totaltime", TotalTime},
-                  {"status", Status}});
+    addFunctions({{"create", Create},       {"device", Device},   {"open", Open},
+                  {"close", Close},         {"start", Start},     {"play", Play},
+                  {"pause", Pause},         {"stop", Stop},       {"locate", Locate},
+                  {"begin", Begin},         {"end", End},         {"volume", Volume},
+                  {"repeat", Repeat},       {"speed", Speed},     {"pitch", Pitch},
+                  {"fadein", FadeIn},       {"fadeout", FadeOut}, {"file", File},
+                  {"totaltime", TotalTime}, {"status", Status}});
 }
 
 SamplerPlayer& NativeCall_sampler::voice(const Args& args) {

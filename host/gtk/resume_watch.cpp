@@ -26,8 +26,8 @@ void ResumeWatch::onBus(void*, void* result, void* data) {
     auto* self = static_cast<ResumeWatch*>(data);
     self->bus_ = std::move(bus);
     self->subscription_ = g_dbus_connection_signal_subscribe(
-        self->bus_.get(), "org.freedesktop.login1", "org.freedesktop.login1.Manager", "PrepareForSleep",
-        "/org/freedesktop/login1", nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        self->bus_.get(), "org.freedesktop.login1", "org.freedesktop.login1.Manager",
+        "PrepareForSleep", "/org/freedesktop/login1", nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
         reinterpret_cast<GDBusSignalCallback>(reinterpret_cast<void (*)()>(&ResumeWatch::onSignal)),
         self, nullptr);
 }

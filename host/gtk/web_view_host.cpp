@@ -198,10 +198,10 @@ void WebViewHost::createView() {
     const glib::Ref<WebKitWebsitePolicies> policies(
         webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr));
     // The view starts floating; the host takes that reference.
-    view_.reset(WEBKIT_WEB_VIEW(g_object_ref_sink(g_object_new(
-        WEBKIT_TYPE_WEB_VIEW, "web-context", context_.get(), "settings", settings.get(),
-        "website-policies", policies.get(), "is-controlled-by-automation",
-        options_.automation ? TRUE : FALSE, nullptr))));
+    view_.reset(WEBKIT_WEB_VIEW(g_object_ref_sink(
+        g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_.get(), "settings",
+                     settings.get(), "website-policies", policies.get(),
+                     "is-controlled-by-automation", options_.automation ? TRUE : FALSE, nullptr))));
 }
 
 void WebViewHost::connectSignals() {

@@ -15,7 +15,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 namespace kx5 {
 namespace {
 

@@ -121,8 +121,7 @@ void NativeCall_fs::invoke(int32_t id, const Args& args, CallResult& result) {
         break;
     }
     case DeleteMediaFile:
-        result.setString(
-            deleteMediaFile(optional(args, 0), mediaLibraryFolder(objects.paths)));
+        result.setString(deleteMediaFile(optional(args, 0), mediaLibraryFolder(objects.paths)));
         break;
     case MediaFileInfo:
         result.setString("");

@@ -5,8 +5,8 @@
 #include "modules/app/control_channel.h"
 #include "modules/app/native_call_app.h"
 #include "modules/app/settings_file.h"
-#include "tests/support/temp_dir.h"
 #include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>

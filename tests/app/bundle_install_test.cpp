@@ -1,6 +1,6 @@
 #include "host/bundle_install.h"
-#include "tests/support/temp_dir.h"
 #include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <zip.h>

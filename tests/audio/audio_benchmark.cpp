@@ -2,8 +2,8 @@
 // of real time, and of the units' per-buffer processing.
 //   build/tests/audio/audio_benchmark [seconds]
 #include "audio/files/audio_file_ops.h"
-#include "audio/units/level_meter.h"
 #include "audio/players/sampler_player.h"
+#include "audio/units/level_meter.h"
 #include "audio_test_support.h"
 
 #include <chrono>

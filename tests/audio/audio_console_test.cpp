@@ -14,8 +14,8 @@ TEST(AudioConsole, ListsConvertsAndPlaysThroughTheBridge) {
     PulseServer server;
     ASSERT_TRUE(server.running()) << server.log();
     TempDir home;
-    ConsoleProcess console(KX5_EDITOR,
-                           {.home = home.path(), .env = {{"PULSE_SERVER", server.serverAddress()}}});
+    ConsoleProcess console(
+        KX5_EDITOR, {.home = home.path(), .env = {{"PULSE_SERVER", server.serverAddress()}}});
 
     const std::string outputs = console.call({"$$audio_outputs"});
     picojson::value list;

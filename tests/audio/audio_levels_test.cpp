@@ -1,10 +1,10 @@
 // Gain law, level meter, sampler ramps, device records and the WAVE chunk
 // reader and writer, without a sound server.
 #include "audio/devices/audio_device_entry.h"
-#include "audio/units/level_meter.h"
 #include "audio/files/pending_output.h"
-#include "audio/players/sampler_player.h"
 #include "audio/files/wave_chunk_file.h"
+#include "audio/players/sampler_player.h"
+#include "audio/units/level_meter.h"
 #include "audio_test_support.h"
 
 #include <gtest/gtest.h>

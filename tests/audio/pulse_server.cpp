@@ -51,12 +51,11 @@ PulseServer::PulseServer() {
         {"XDG_CONFIG_HOME", dir_ + "/config"},
         {"DBUS_SESSION_BUS_ADDRESS", "disabled:"},
         {"PATH", std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"}};
-    process_ = std::make_unique<ChildProcess>(
-        args, env,
-        ChildProcess::Options{.pipeInput = false,
-                              .pipeOutput = false,
-                              .logPath = logPath_,
-                              .inheritEnvironment = false});
+    process_ = std::make_unique<ChildProcess>(args, env,
+                                              ChildProcess::Options{.pipeInput = false,
+                                                                    .pipeOutput = false,
+                                                                    .logPath = logPath_,
+                                                                    .inheritEnvironment = false});
     if (!process_->started()) return;
     setenv("PULSE_SERVER", address_.c_str(), 1);
     // Clients of this process must not find a cookie or a session server.

@@ -14,7 +14,7 @@ namespace {
 
 // Records what reached it; function 2 throws what the argument names.
 class Probe final : public NativeCall {
-public:
+  public:
     Probe() : NativeCall(nullptr) {
         addFunctions({{"ready", 0}, {"readString", 1}, {"fail", 2}, {"ready", 3}});
     }
@@ -22,7 +22,7 @@ public:
     int lastId = -1;
     Args lastArgs;
 
-protected:
+  protected:
     void invoke(int32_t id, const Args& args, CallResult& result) override {
         lastId = id;
         lastArgs = args;
@@ -46,9 +46,11 @@ struct Routing : ::testing::Test {
 } // namespace
 
 TEST_F(Routing, SplitsAtFirstUnderscore) {
-    EXPECT_EQ(splitCallName("$$app_ready"), std::make_pair(std::string("$$app"), std::string("ready")));
+    EXPECT_EQ(splitCallName("$$app_ready"),
+              std::make_pair(std::string("$$app"), std::string("ready")));
     EXPECT_EQ(splitCallName("$$a_b_c"), std::make_pair(std::string("$$a"), std::string("b_c")));
-    EXPECT_EQ(splitCallName("noscore"), std::make_pair(std::string("noscore"), std::string("noscore")));
+    EXPECT_EQ(splitCallName("noscore"),
+              std::make_pair(std::string("noscore"), std::string("noscore")));
 }
 
 TEST_F(Routing, ReachesModuleWithArgumentsAndIgnoresExtras) {
@@ -77,7 +79,8 @@ TEST_F(Routing, DuplicateNamesAndKeysKeepTheFirst) {
 }
 
 TEST_F(Routing, GuardTurnsExceptionsIntoErrorResults) {
-    EXPECT_EQ(dispatchCall(table, "$$probe_fail", {"native"}), std::string("e") + std::strerror(ENOENT));
+    EXPECT_EQ(dispatchCall(table, "$$probe_fail", {"native"}),
+              std::string("e") + std::strerror(ENOENT));
     EXPECT_EQ(dispatchCall(table, "$$probe_fail", {"json"}), "esystem exception");
     EXPECT_EQ(dispatchCall(table, "$$probe_fail", {"stoi"}), "esystem exception");
     EXPECT_EQ(dispatchCall(table, "$$probe_fail", {"other"}), "esystem exception");
@@ -87,14 +90,14 @@ TEST_F(Routing, GuardTurnsExceptionsIntoErrorResults) {
 
 // A module that reads its arguments with the shared helpers.
 class Reader final : public NativeCall {
-public:
+  public:
     enum Function : int32_t { Both, Flag, Number };
     Reader() : NativeCall(nullptr) {
         addFunctions({{"both", Both}, {"flag", Flag}, {"number", Number}});
     }
     std::string name() const override { return "reader"; }
 
-protected:
+  protected:
     void invoke(int32_t id, const Args& args, CallResult& result) override {
         if (id == Both) result.setString(required(args, 0) + "|" + optional(args, 1, "none"));
         if (id == Flag) result.setBool(given(args, 0) != nullptr);
@@ -107,11 +110,11 @@ protected:
 
 // Its table with an id out of place.
 class Misnumbered final : public NativeCall {
-public:
+  public:
     Misnumbered() : NativeCall(nullptr) { addFunctions({{"a", 0}, {"c", 2}}); }
     std::string name() const override { return "misnumbered"; }
 
-protected:
+  protected:
     void invoke(int32_t, const Args&, CallResult&) override {}
 };
 

@@ -12,7 +12,7 @@ namespace {
 // Runs the console over the calls and returns its output lines as
 // "key:value".
 std::vector<std::string> consoleLines(const std::vector<std::vector<std::string>>& calls,
-                                    const test::ConsoleOptions& options) {
+                                      const test::ConsoleOptions& options) {
     std::vector<std::string> input;
     for (const auto& c : calls)
         input.push_back(test::callLine(c));
@@ -36,22 +36,22 @@ TEST_F(FsModule, ConsoleAnswersAndEventsOfTheProgram) {
     const std::string library = root + "data/velmar/kx5-editor/data/";
     const std::string text = root + "home/Documents/text.txt";
     const auto lines = consoleLines({{"$$fs_separator"},
-                                   {"$$fs_path", "downloads"},
-                                   {"$$fs_writeString", text, "h\xC3\xA9"},
-                                   {"$$fs_readData", text},
-                                   {"$$fs_contents", home + "/Documents/", "TXT"},
-                                   {"$$fs_importmediafile", text},
-                                   {"$$fs_deletemediafile", "file://" + library + "text.txt"},
-                                   {"$$fs_unmount", "/"},
-                                   {"$$fs_exec", "kx5-no-such-scheme:x"},
-                                   {"$$fs_copy", text, text}},
-                                  {.home = home,
-                                   .env = {{"XDG_CONFIG_HOME", root + "config"},
-                                           {"XDG_DATA_HOME", root + "data"},
-                                           {"XDG_DATA_DIRS", root + "nowhere"},
-                                           {"TMPDIR", root + "temp"},
-                                           {"DBUS_SESSION_BUS_ADDRESS", ""},
-                                           {"DISPLAY", ""}}});
+                                     {"$$fs_path", "downloads"},
+                                     {"$$fs_writeString", text, "h\xC3\xA9"},
+                                     {"$$fs_readData", text},
+                                     {"$$fs_contents", home + "/Documents/", "TXT"},
+                                     {"$$fs_importmediafile", text},
+                                     {"$$fs_deletemediafile", "file://" + library + "text.txt"},
+                                     {"$$fs_unmount", "/"},
+                                     {"$$fs_exec", "kx5-no-such-scheme:x"},
+                                     {"$$fs_copy", text, text}},
+                                    {.home = home,
+                                     .env = {{"XDG_CONFIG_HOME", root + "config"},
+                                             {"XDG_DATA_HOME", root + "data"},
+                                             {"XDG_DATA_DIRS", root + "nowhere"},
+                                             {"TMPDIR", root + "temp"},
+                                             {"DBUS_SESSION_BUS_ADDRESS", ""},
+                                             {"DISPLAY", ""}}});
     ASSERT_EQ(lines.size(), 12u);
     EXPECT_EQ(lines[0], "r:s/");
     EXPECT_EQ(lines[1], "r:s" + home + "/Documents/");

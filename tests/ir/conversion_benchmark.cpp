@@ -8,9 +8,9 @@
 #include "ir/wave_file.h"
 #include "tests/ir/generated_ir.h"
 #include "tests/ir/literal_conversion.h"
-#include "tests/support/temp_dir.h"
 #include "tests/ir/ulp_distance.h"
 #include "tests/ir/wav_builder.h"
+#include "tests/support/temp_dir.h"
 
 #include <chrono>
 #include <cstdio>

@@ -6,8 +6,8 @@
 #include "ir/source_loader.h"
 #include "ir/tap_selection.h"
 #include "tests/ir/generated_ir.h"
-#include "tests/support/temp_dir.h"
 #include "tests/ir/wav_builder.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

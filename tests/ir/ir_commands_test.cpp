@@ -5,8 +5,8 @@
 #include "ir/ir_commands.h"
 #include "modules/app/control_channel.h"
 #include "tests/ir/generated_ir.h"
-#include "tests/support/temp_dir.h"
 #include "tests/ir/wav_builder.h"
+#include "tests/support/temp_dir.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 #include "ir/file_stream.h"
 #include "ir/wav_stream.h"
 #include "ir/wave_file.h"
-#include "tests/support/temp_dir.h"
 #include "tests/ir/wav_builder.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

@@ -3,11 +3,11 @@
 // and exclusive messages, "changed" when the peer's ports come and go, a send
 // failure once the peer is gone, and the whole path through the program's
 // bridge console.
-#include "tests/support/jack_server.h"
 #include "midi/driver_jack.h"
 #include "midi/midi_client.h"
 #include "midi_test_support.h"
 #include "recording_delegate.h"
+#include "tests/support/jack_server.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>

@@ -121,8 +121,7 @@ TEST(ConsoleNet, DownloadShellAndTcpEchoThroughTheBridge) {
     EXPECT_EQ(console.waitForEvent("sh\fstdout\f" + pid + "\f")->at(3), "hi\n");
     EXPECT_EQ(console.waitForEvent("sh\fstdout\f" + pid + "\f")->at(3), "");
 
-    EXPECT_EQ(console.call({"$$tcpip_connect", "127.0.0.1", std::to_string(echoPort)}),
-              "d0");
+    EXPECT_EQ(console.call({"$$tcpip_connect", "127.0.0.1", std::to_string(echoPort)}), "d0");
     console.call({"$$tcpip_write", "0", "48656c6c6f"});
     std::string hex;
     while (hex.size() < 10) {

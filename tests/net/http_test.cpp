@@ -1,9 +1,9 @@
 // "http" against a local HTTP server on 127.0.0.1.
 #include "net/http_connection.h"
 #include "net/native_call_http.h"
+#include "tests/net/support/net_test_host.h"
 #include "tests/support/files.h"
 #include "tests/support/local_http_server.h"
-#include "tests/net/support/net_test_host.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

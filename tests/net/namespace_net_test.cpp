@@ -1,7 +1,7 @@
 // Broadcast discovery and multicast DNS-SD run only inside network
 // namespaces made here, so nothing reaches the machine's real interfaces.
-#include "tests/support/console_process.h"
 #include "tests/net/support/network_namespaces.h"
+#include "tests/support/console_process.h"
 #include "tests/support/temp_dir.h"
 
 #include "net/tether_device.h"

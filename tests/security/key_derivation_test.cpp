@@ -109,12 +109,12 @@ TEST(SecurityKeyDerivation, SaltedScriptFromTheEncToolDecrypts) {
 
     // Random salt: the tool writes the header itself.
     ASSERT_EQ(runCommand({"openssl", "enc", "-aes-128-cbc", "-md", "md5", "-pass", pass, "-in",
-                       tmp.path() + "script.js", "-out", tmp.path() + "random.enc"}),
+                          tmp.path() + "script.js", "-out", tmp.path() + "random.enc"}),
               0);
     // Given salt: this tool version leaves the header out, so add it.
     const std::string salt = "1122334455667788";
     ASSERT_EQ(runCommand({"openssl", "enc", "-aes-128-cbc", "-md", "md5", "-S", salt, "-pass", pass,
-                       "-in", tmp.path() + "script.js", "-out", tmp.path() + "given.enc"}),
+                          "-in", tmp.path() + "script.js", "-out", tmp.path() + "given.enc"}),
               0);
     std::string given = readFile(tmp.path() + "given.enc");
     if (given.rfind("Salted__", 0) != 0) given = "Salted__" + hexDecode(salt) + given;

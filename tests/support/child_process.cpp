@@ -25,8 +25,7 @@ std::vector<char*> pointers(std::vector<std::string>& texts) {
 }
 
 int openAppending(const std::string& path) {
-    return path.empty() ? -1
-                        : open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    return path.empty() ? -1 : open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
 }
 
 // A write to a child that has ended fails with EPIPE instead of ending the
@@ -78,8 +77,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const Options& options)
     : options_(options) {
     if (argv.empty()) return;
-    auto env = options.inheritEnvironment ? currentEnvironment()
-                                          : std::map<std::string, std::string>{};
+    auto env =
+        options.inheritEnvironment ? currentEnvironment() : std::map<std::string, std::string>{};
     for (const auto& [k, v] : changes) {
         if (v.empty())
             env.erase(k);

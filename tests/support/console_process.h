@@ -19,7 +19,7 @@ struct ConsoleOptions {
     // the console's own.
     std::string home{};
     std::vector<std::string> arguments{}; // after "--console"
-    std::vector<std::string> prefix{};    // words run before the program (e.g. "ip netns exec NAME")
+    std::vector<std::string> prefix{}; // words run before the program (e.g. "ip netns exec NAME")
     std::map<std::string, std::string> env{}; // further changes (an empty value removes one)
 };
 

@@ -2,10 +2,10 @@
 // ports. Prints "ready" once its ports exist; SIGUSR1 writes the memory dump,
 // SIGUSR2 clears the faults (and the reply delay), SIGINT/SIGTERM end it
 // (writing the dump too).
-#include "tools/kx5_sim/midi_peer.h"
 #include "sim/delayed_sender.h"
 #include "sim/kx5_unit.h"
 #include "sim/sim_options.h"
+#include "tools/kx5_sim/midi_peer.h"
 
 #include <atomic>
 #include <csignal>

@@ -43,7 +43,9 @@ void pause(int ms) {
 
 // Windows come and go while we look at them: errors about vanished windows
 // are expected and ignored.
-static int ignoreErrors(Display*, XErrorEvent*) { return 0; }
+static int ignoreErrors(Display*, XErrorEvent*) {
+    return 0;
+}
 
 X11Session::X11Session(const std::string& display) {
     XSetErrorHandler(ignoreErrors);
