@@ -15,7 +15,7 @@ run_suite() { # name build-dir ctest-args...
     local log
     log="$(mktemp)"
     (cd "$dir" && ctest --output-on-failure --timeout 600 --repeat until-pass:2 -j "$KX5_JOBS" "$@") 2>&1 | tee "$log"
-    local line p t
+    local line t f
     line="$(grep -E '[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)"
     if [ -z "$line" ]; then
         echo "test: $name suite did not report a summary"
