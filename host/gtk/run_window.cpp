@@ -59,9 +59,11 @@ gboolean closeOnSignal(gpointer window) {
 
 } // namespace
 
-int runWindow(const std::string& appName, const HostOptions& hostOptions, int argc, char** argv) {
-    // GTK's own options (--display...) are taken out before ours are read.
+void takeToolkitArguments(int& argc, char**& argv) {
     gtk_parse_args(&argc, &argv);
+}
+
+int runWindow(const std::string& appName, const HostOptions& hostOptions, int argc, char** argv) {
     const ProgramOptions options =
         parseProgramOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!options.error.empty()) {
