@@ -52,20 +52,22 @@ std::string whyNotOpened(const std::string& path) {
     return "damaged WAV file";
 }
 
+// FNV-1a over 32-bit words (the samples' float bits), 64 bits wide.
 class ContentDigest {
   public:
-    void add(const void* data, size_t bytes) {
-        const auto* p = static_cast<const unsigned char*>(data);
-        for (size_t i = 0; i < bytes; ++i) {
-            hash_ ^= p[i];
-            hash_ *= 0x100000001B3ull;
-        }
+    void add(uint32_t word) {
+        hash_ ^= word;
+        hash_ *= 0x100000001B3ull;
     }
-    void add(uint32_t v) { add(&v, sizeof v); }
-    uint64_t value() const { return hash_; }
+    void add(float f) {
+        uint32_t bits;
+        std::memcpy(&bits, &f, sizeof bits);
+        add(bits);
+    }
+    uint64_t value() const { return hash_ ^ (hash_ >> 29); }
 
   private:
-    uint64_t hash_ = 0xCBF29CE484222325ull; // FNV-1a, 64 bits
+    uint64_t hash_ = 0xCBF29CE484222325ull;
 };
 
 } // namespace
@@ -114,7 +116,7 @@ IrReadResult readIrFile(const std::string& path, double maxSeconds) {
         const double v = samples[i];
         if (!std::isfinite(v)) return IrUnreadable{"damaged: samples that are not numbers"};
         const float f = float(v);
-        digest.add(&f, sizeof f);
+        digest.add(f);
         if (i % channels == 0) {
             audio.firstChannel[i / channels] = f;
             audible = audible || std::fabs(v) >= kSilence;

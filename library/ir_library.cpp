@@ -17,6 +17,7 @@ namespace kx5 {
 namespace {
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+constexpr auto kIndexReloadDuringScan = std::chrono::seconds(1);
 constexpr size_t kMaxTags = 32;
 constexpr size_t kMaxTagBytes = 64;
 
@@ -135,6 +136,7 @@ bool IrLibrary::addFolder(const std::string& path) {
         .bind(2, int64_t(std::time(nullptr)))
         .run();
     t.commit();
+    searchIndexStale_ = true;
     requestScan();
     return true;
 }
@@ -148,6 +150,7 @@ bool IrLibrary::removeFolder(const std::string& path) {
     auto s = d.prepare("DELETE FROM user.folders WHERE path = ?");
     s.bind(1, folder).run();
     if (sqlite3_changes(d.handle()) == 0) return false;
+    searchIndexStale_ = true;
     requestScan();
     return true;
 }
@@ -183,7 +186,20 @@ std::string IrLibrary::statusJson() {
 }
 
 std::string IrLibrary::search(const SearchQuery& query) {
-    return searchLibrary(db(), query);
+    SqliteDatabase& d = db();
+    bool scanning;
+    {
+        std::lock_guard lock(mutex_);
+        scanning = scanning_;
+    }
+    // A scan commits every few dozen files; loading the index for every
+    // keystroke then would cost more than the search itself.
+    const auto now = std::chrono::steady_clock::now();
+    if (searchIndexStale_ || !scanning || now - searchIndexLoaded_ >= kIndexReloadDuringScan) {
+        if (searchIndex_.refresh(d, searchIndexStale_)) searchIndexLoaded_ = now;
+        searchIndexStale_ = false;
+    }
+    return searchLibrary(d, searchIndex_, query);
 }
 
 std::string IrLibrary::entry(const std::string& path) {
@@ -253,6 +269,7 @@ void IrLibrary::writeMark(const std::string& content, const std::string& path,
     update.bind(1, content);
     bindValues(update);
     update.run();
+    searchIndexStale_ = true;
 }
 
 void IrLibrary::requestScan() {

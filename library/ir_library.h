@@ -6,6 +6,7 @@
 
 #include "library/library_scan.h"
 #include "library/library_search.h"
+#include "library/search_index.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -85,6 +86,11 @@ class IrLibrary {
     ScanOptions options_;
     std::unique_ptr<LibraryStore> store_;
     std::unique_ptr<LibraryConnection> ui_;
+    SearchIndex searchIndex_;
+    // This connection wrote marks or folders (which its own reads of the
+    // data version do not show).
+    bool searchIndexStale_ = true;
+    std::chrono::steady_clock::time_point searchIndexLoaded_{};
 
     std::mutex mutex_;
     std::condition_variable wake_;

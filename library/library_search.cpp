@@ -1,7 +1,7 @@
 #include "library/library_search.h"
 
 #include "library/ir_analysis.h"
-#include "library/search_text.h"
+#include "library/search_index.h"
 
 #include <picojson.h>
 
@@ -39,27 +39,24 @@ double nonNegative(const picojson::value& v, const char* key) {
     return d;
 }
 
-std::string likePattern(const std::string& term) {
-    std::string p = "%";
-    for (char c : term) {
-        if (c == '%' || c == '_' || c == '\\') p += '\\';
-        p += c;
-    }
-    return p + "%";
-}
-
-picojson::array thumbnailJson(const void* blob, int bytes) {
+// Two hex digits a point: twice the dB below the curve's peak, so 00 is the
+// peak and B4 (180) is 90 dB below it or lower.
+std::string thumbnailHex(const void* blob, int bytes) {
     Thumbnail t;
     t.fill(kThumbnailFloorDb);
     if (blob && bytes == int(sizeof t)) std::memcpy(t.data(), blob, sizeof t);
     const float peak = *std::max_element(t.begin(), t.end());
-    picojson::array points;
-    for (float v : t)
-        points.emplace_back(double(std::lround(std::max(double(v - peak), -kThumbnailRangeDb))));
-    return points;
+    static const char digits[] = "0123456789ABCDEF";
+    std::string hex;
+    for (float v : t) {
+        const long step = std::lround(std::min(double(peak - v), kThumbnailRangeDb) * 2.0);
+        hex += digits[step >> 4];
+        hex += digits[step & 15];
+    }
+    return hex;
 }
 
-picojson::value rowJson(const SqliteStatement& s, bool withDistance) {
+picojson::value rowJson(const SqliteStatement& s, const double* distance) {
     picojson::object o;
     o["id"] = picojson::value(double(s.integer(0)));
     o["path"] = picojson::value(s.text(1));
@@ -72,24 +69,23 @@ picojson::value rowJson(const SqliteStatement& s, bool withDistance) {
     o["frames"] = picojson::value(double(s.integer(8)));
     o["length"] = picojson::value(double(std::lround(s.real(9))));
     o["brightness"] = picojson::value(double(std::lround(s.real(10))));
-    o["thumb"] = picojson::value(thumbnailJson(s.blob(11), s.bytes(11)));
+    o["thumb"] = picojson::value(thumbnailHex(s.blob(11), s.bytes(11)));
     picojson::value tags;
     if (!picojson::parse(tags, s.text(12)).empty() || !tags.is<picojson::array>())
         tags = picojson::value(picojson::array());
     o["tags"] = tags;
     o["favourite"] = picojson::value(double(s.integer(13) != 0));
-    if (withDistance && !s.isNull(14))
-        o["distance"] = picojson::value(double(std::lround(s.real(14) * 10.0)));
+    if (distance) o["distance"] = picojson::value(double(std::lround(*distance * 10.0)));
     return picojson::value(o);
 }
 
-// The reference curve of a similarity order, as stored.
-std::vector<unsigned char> referenceThumb(SqliteDatabase& db, const std::string& path) {
+// The curve of the IR a similarity order compares with.
+bool referenceThumb(SqliteDatabase& db, const std::string& path, Thumbnail& thumb) {
     auto s = db.prepare("SELECT thumb FROM files WHERE path = ? AND problem = ''");
     s.bind(1, path);
-    if (!s.step() || s.bytes(0) != int(sizeof(Thumbnail))) return {};
-    const auto* p = static_cast<const unsigned char*>(s.blob(0));
-    return std::vector<unsigned char>(p, p + s.bytes(0));
+    if (!s.step() || s.bytes(0) != int(sizeof thumb)) return false;
+    std::memcpy(thumb.data(), s.blob(0), sizeof thumb);
+    return true;
 }
 
 } // namespace
@@ -129,85 +125,34 @@ SearchQuery SearchQuery::fromJson(const std::string& json) {
     return q;
 }
 
-std::string searchLibrary(SqliteDatabase& db, const SearchQuery& q) {
-    std::string where;
-    std::vector<std::string> texts;
-    std::vector<double> numbers;
-    for (const std::string& term : searchTerms(q.text)) {
-        // Each word binds twice: folder and name, or tags.
-        where += " AND (f.search LIKE ? ESCAPE '\\' OR ifnull(m.tagtext, '') LIKE ? ESCAPE '\\')";
-        texts.push_back(likePattern(term));
-    }
-    std::string filters;
-    if (q.rate) {
-        filters += " AND f.rate = ?";
-        numbers.push_back(q.rate);
-    }
-    if (q.channels) {
-        filters += " AND f.channels = ?";
-        numbers.push_back(q.channels);
-    }
-    if (q.minLengthMs > 0) {
-        filters += " AND f.length >= ?";
-        numbers.push_back(q.minLengthMs);
-    }
-    if (q.maxLengthMs > 0) {
-        filters += " AND f.length <= ?";
-        numbers.push_back(q.maxLengthMs);
-    }
-    if (q.favouritesOnly) filters += " AND m.favourite = 1";
+std::string searchLibrary(SqliteDatabase& db, const SearchIndex& index, const SearchQuery& q) {
+    Thumbnail reference;
+    const bool similar =
+        q.order == SearchQuery::Order::Similarity && referenceThumb(db, q.similarTo, reference);
+    const SearchIndex::Page page = index.find(q, similar ? &reference : nullptr);
 
-    const std::vector<unsigned char> reference = q.order == SearchQuery::Order::Similarity
-                                                     ? referenceThumb(db, q.similarTo)
-                                                     : std::vector<unsigned char>();
-    const bool similar = !reference.empty();
-    const std::string direction = q.descending ? " DESC" : "";
-    // Similarity without a reference (not in the library) falls back to names.
-    std::string key = "f.sortname";
-    if (q.order == SearchQuery::Order::Length) key = "f.length";
-    if (q.order == SearchQuery::Order::Brightness) key = "f.brightness";
-    if (similar) key = "15"; // the distance column
-    const std::string order =
-        " ORDER BY " + key + direction +
-        (key == "f.sortname" ? ", f.folder" + direction : ", f.sortname, f.folder");
-
-    const auto bindAll = [&](SqliteStatement& s, int first) {
-        int i = first;
-        for (const std::string& t : texts) {
-            s.bind(i++, t);
-            s.bind(i++, t);
-        }
-        for (double n : numbers)
-            s.bind(i++, n);
-        return i;
-    };
-
-    picojson::object result;
-    {
-        auto count = db.prepare(std::string("SELECT count(*)") + kFrom + where + filters);
-        bindAll(count, 1);
-        result["total"] = picojson::value(double(count.step() ? count.integer(0) : 0));
-    }
-    const std::string distance = similar ? ", ir_distance(f.thumb, ?)" : ", NULL";
-    auto rows = db.prepare(std::string(kColumns) + distance + kFrom + where + filters + order +
-                           " LIMIT ? OFFSET ?");
-    int next = 1;
-    if (similar) rows.bindBlob(next++, reference.data(), reference.size());
-    next = bindAll(rows, next);
-    rows.bind(next, int64_t(q.limit));
-    rows.bind(next + 1, int64_t(q.offset));
+    // The index holds only files of library folders.
+    auto row = db.prepare(std::string(kColumns) +
+                          " FROM files f LEFT JOIN user.marks m ON m.content = f.content WHERE "
+                          "f.id = ? AND f.problem = ''");
     picojson::array list;
-    while (rows.step())
-        list.push_back(rowJson(rows, similar));
-    result["rows"] = picojson::value(list);
+    for (size_t i = 0; i < page.ids.size(); ++i) {
+        row.bind(1, page.ids[i]);
+        // A file the scan removed since the index was loaded is left out.
+        if (row.step()) list.push_back(rowJson(row, similar ? &page.distances[i] : nullptr));
+        row.reset();
+    }
+    picojson::object result;
+    result["total"] = picojson::value(double(page.total));
     result["offset"] = picojson::value(double(q.offset));
+    result["rows"] = picojson::value(list);
     return picojson::value(result).serialize();
 }
 
 std::string entryJson(SqliteDatabase& db, const std::string& path) {
-    auto s = db.prepare(std::string(kColumns) + ", NULL" + kFrom + " AND f.path = ?");
+    auto s = db.prepare(std::string(kColumns) + kFrom + " AND f.path = ?");
     s.bind(1, path);
-    return s.step() ? rowJson(s, false).serialize() : std::string();
+    return s.step() ? rowJson(s, nullptr).serialize() : std::string();
 }
 
 } // namespace kx5

@@ -1,4 +1,4 @@
-// Searching the index: words typed (each must appear in the folder, the
+// Searching the library: words typed (each must appear in the folder, the
 // file name or the tags), filters, an order, and one page of rows as JSON.
 #pragma once
 
@@ -32,12 +32,16 @@ struct SearchQuery {
     static SearchQuery fromJson(const std::string& json);
 };
 
+class SearchIndex;
+
 // {"offset":n,"rows":[...],"total":n}; each row as entryJson describes.
-std::string searchLibrary(SqliteDatabase& db, const SearchQuery& query);
+// The files are found in the index, their rows read from db.
+std::string searchLibrary(SqliteDatabase& db, const SearchIndex& index, const SearchQuery& query);
 
 // One file of the library as a JSON object (keys: bits, brightness (Hz),
 // channels, favourite, folder, format, frames, id, length (ms), name, path,
-// rate, tags, thumb (64 points in dB below the curve's peak), and distance
+// rate, tags, thumb (64 points from 20 Hz to 20 kHz as two hex digits
+// each: twice the dB below the curve's peak, at most B4), and distance
 // (tenths of a dB) when ordered by similarity); "" when not in the library.
 std::string entryJson(SqliteDatabase& db, const std::string& path);
 

@@ -39,6 +39,7 @@ CREATE TABLE files(
   content TEXT NOT NULL DEFAULT '');
 CREATE INDEX files_root ON files(root);
 CREATE INDEX files_content ON files(content);
+CREATE INDEX files_name ON files(sortname, folder);
 PRAGMA user_version = 1;
 )";
 
@@ -210,7 +211,8 @@ LibraryConnection::LibraryConnection(const LibraryStore& store) : db_(store.inde
     auto attach = db_.prepare("ATTACH DATABASE ? AS user");
     attach.bind(1, store.userPath()).run();
     db_.exec("PRAGMA main.journal_mode=WAL; PRAGMA user.journal_mode=WAL;"
-             "PRAGMA main.synchronous=NORMAL; PRAGMA user.synchronous=NORMAL;");
+             "PRAGMA main.synchronous=NORMAL; PRAGMA user.synchronous=NORMAL;"
+             "PRAGMA cache_size=-16384;");
     checkSqlite(db_.handle(), sqlite3_create_function(db_.handle(), "ir_distance", 2,
                                                       SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                                                       distanceFunction, nullptr, nullptr));

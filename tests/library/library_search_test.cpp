@@ -127,16 +127,17 @@ TEST_F(LibrarySearch, RowsComeInPagesWithTheirFacts) {
     EXPECT_EQ(number(one, "channels"), 2);
     EXPECT_EQ(number(one, "frames"), 24000);
     EXPECT_EQ(number(one, "length"), 500);
-    const auto& thumb = one["thumb"].get<picojson::array>();
-    ASSERT_EQ(thumb.size(), 64u);
-    double top = -1000, bottom = 1000;
-    for (const auto& p : thumb) {
-        top = std::max(top, p.get<double>());
-        bottom = std::min(bottom, p.get<double>());
-    }
-    EXPECT_EQ(top, 0);
-    EXPECT_GE(bottom, -90);
-    EXPECT_LT(bottom, -20); // a low-pass at 1.2 kHz falls far by 20 kHz
+    // 64 points, two hex digits each: twice the dB below the peak.
+    const std::string thumb = one["thumb"].get<std::string>();
+    ASSERT_EQ(thumb.size(), 128u);
+    std::vector<int> below;
+    for (size_t i = 0; i < thumb.size(); i += 2)
+        below.push_back(std::stoi(thumb.substr(i, 2), nullptr, 16));
+    EXPECT_EQ(*std::min_element(below.begin(), below.end()), 0);
+    EXPECT_LE(*std::max_element(below.begin(), below.end()), 180);
+    // A low-pass at 1.2 kHz is flat below it and falls far by 20 kHz.
+    EXPECT_LE(below[10], 2);
+    EXPECT_GT(below[63], 40);
 
     EXPECT_THROW(SearchQuery::fromJson("[1]"), std::invalid_argument);
     EXPECT_THROW(SearchQuery::fromJson(R"({"rate":"48000"})"), std::invalid_argument);
