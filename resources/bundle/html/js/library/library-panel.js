@@ -41,7 +41,7 @@ function buildDom(root) {
             type: 'search', id: 'library-search', placeholder: 'Search names, folders, tags', autocomplete: 'off',
             'aria-label': 'Search the library', spellcheck: false,
         }),
-        sort: select('library-sort', 'Order', [['name', 'Name'], ['length', 'Length'], ['brightness', 'Brightness'], ['similar', 'Like the selected']]),
+        sort: select('library-sort', 'Order', [['name', 'Name'], ['length', 'Length'], ['brightness', 'Brightness'], ['similar', 'Similar to selected']]),
         direction: element('button', { type: 'button', id: 'library-direction', textContent: '↑', title: 'Ascending (click for descending)', 'aria-pressed': 'false' }),
         rate: select('library-rate', 'Sample rate', [['0', 'Any rate'], ...RATES.map((r) => [String(r), `${r / 1000} kHz`])]),
         channels: select('library-channels', 'Channels', [['0', 'Mono/stereo'], ['1', 'Mono'], ['2', 'Stereo']]),
@@ -102,7 +102,7 @@ export function installLibraryPanel({ native, root, onPreview = () => {}, onLoad
         });
         const tags = element('button', { type: 'button', className: 'tags', textContent: 'Tags…', title: 'Tags of this IR', tabIndex: -1 });
         tags.addEventListener('click', (e) => { e.stopPropagation(); editTags(row); });
-        const facts = [row.folder, describeRow(row), row.tags?.length ? row.tags.join(', ') : '']
+        const facts = [describeRow(row), row.tags?.length ? row.tags.join(', ') : '', row.folder]
             .filter(Boolean).join(' · ');
         li.append(canvas,
             element('div', { className: 'text' },
@@ -271,9 +271,20 @@ export function installLibraryPanel({ native, root, onPreview = () => {}, onLoad
         }
         refresh();
     };
+    // The dialog opens where the last library folder lies (packs tend to
+    // sit side by side), else in the home folder.
+    const startFolder = () => {
+        const last = client.folders().map((f) => f.path).sort().at(-1);
+        if (last) return last.substring(0, last.lastIndexOf('/')) || '/';
+        try {
+            return native.fs.path('home') || undefined;
+        } catch {
+            return undefined;
+        }
+    };
     ui.add.addEventListener('click', () => {
         choosingFolder = true;
-        native.fs.choosefolder();
+        native.fs.choosefolder(startFolder());
     });
     ui.rescan.addEventListener('click', () => { client.scan(); setStatus('Scanning…'); });
     ui.cancel.addEventListener('click', () => client.cancel());
