@@ -18,6 +18,7 @@ namespace {
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 constexpr auto kIndexReloadDuringScan = std::chrono::seconds(1);
+constexpr int kSearchCacheKiB = 8192;
 constexpr size_t kMaxTags = 32;
 constexpr size_t kMaxTagBytes = 64;
 
@@ -87,7 +88,9 @@ SqliteDatabase& IrLibrary::db() {
                            std::strerror(errno));
     try {
         store_ = std::make_unique<LibraryStore>(folder_);
-        ui_ = std::make_unique<LibraryConnection>(*store_);
+        // Searches read a page of rows by id at a time; the scans write
+        // through SQLite's default cache.
+        ui_ = std::make_unique<LibraryConnection>(*store_, kSearchCacheKiB);
     } catch (const SqliteError& e) {
         store_.reset();
         throw LibraryError(std::string("cannot open the library: ") + e.what());

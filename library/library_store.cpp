@@ -206,13 +206,14 @@ LibraryStore::LibraryStore(std::string folder) : folder_(std::move(folder)) {
     }
 }
 
-LibraryConnection::LibraryConnection(const LibraryStore& store) : db_(store.indexPath()) {
+LibraryConnection::LibraryConnection(const LibraryStore& store, int cacheKiB)
+    : db_(store.indexPath()) {
     sqlite3_busy_timeout(db_.handle(), 5000);
     auto attach = db_.prepare("ATTACH DATABASE ? AS user");
     attach.bind(1, store.userPath()).run();
     db_.exec("PRAGMA main.journal_mode=WAL; PRAGMA user.journal_mode=WAL;"
-             "PRAGMA main.synchronous=NORMAL; PRAGMA user.synchronous=NORMAL;"
-             "PRAGMA cache_size=-16384;");
+             "PRAGMA main.synchronous=NORMAL; PRAGMA user.synchronous=NORMAL;");
+    if (cacheKiB > 0) db_.exec("PRAGMA main.cache_size=-" + std::to_string(cacheKiB));
     checkSqlite(db_.handle(), sqlite3_create_function(db_.handle(), "ir_distance", 2,
                                                       SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                                                       distanceFunction, nullptr, nullptr));

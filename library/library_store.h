@@ -40,10 +40,10 @@ class LibraryStore {
 };
 
 // A connection to the index with the user's file attached; each thread has
-// its own.
+// its own. cacheKiB: SQLite's page cache (0: SQLite's default, about 2 MiB).
 class LibraryConnection {
   public:
-    explicit LibraryConnection(const LibraryStore& store);
+    explicit LibraryConnection(const LibraryStore& store, int cacheKiB = 0);
     SqliteDatabase& db() { return db_; }
 
   private:

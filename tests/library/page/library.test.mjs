@@ -110,6 +110,13 @@ test('the client sends its calls with JSON arguments and hands on the events', (
         { type: 'scanfailed', message: 'disk I/O error' },
     ]);
     assert.equal(new LibraryClient(createNative(null)).available, false);
+
+    // A library the host cannot read answers empty, with the reason kept.
+    answers.$$library_search = 'elibrary: database disk image is malformed';
+    assert.deepEqual(client.search({}), { total: 0, offset: 0, rows: [] });
+    assert.equal(client.failure, 'library: database disk image is malformed');
+    assert.equal(client.folders()[0].path, '/irs');
+    assert.equal(client.failure, '');
 });
 
 // The loader on a scripted unit, with a host whose conversion gives each

@@ -247,7 +247,7 @@ async function main() {
 
     try { native.app.dragdrop(true); } catch { /* drops then reach the page as "open" commands */ }
     const library = installLibrary({
-        native, setting, loader, waiter: loadWaiter, showDialog, ensureUnit, startLoad,
+        native, setting, loader, waiter: loadWaiter, showDialog, showError, ensureUnit, startLoad,
         chooseSlot: (path) => (needUnit() ? chooseSlot(path) : null),
         preview: (path) => { selectTab('tab-preview'); showPreview(native, path); },
     });

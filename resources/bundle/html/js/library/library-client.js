@@ -30,18 +30,33 @@ export class LibraryClient {
         });
     }
 
-    folders() { return parse(this.m.folders(), []); }
+    // The last call that failed (the host's reason), or ''.
+    failure = '';
+
+    // Reads answer something even when the host cannot read the library.
+    read(call, fallback) {
+        try {
+            const answer = parse(call(), fallback);
+            this.failure = '';
+            return answer;
+        } catch (e) {
+            this.failure = e.message;
+            return fallback;
+        }
+    }
+
+    folders() { return this.read(() => this.m.folders(), []); }
     // true: added and scanning; false: a library folder already holds it.
     // Throws with the host's reason (not a folder...).
     addFolder(path) { return this.m.addfolder(path); }
     removeFolder(path) { return this.m.removefolder(path); }
     scan() { return this.m.scan(); }
     cancel() { return this.m.cancel(); }
-    status() { return parse(this.m.status(), {}); }
+    status() { return this.read(() => this.m.status(), {}); }
     // { total, offset, rows: [...] }
-    search(query) { return parse(this.m.search(JSON.stringify(query)), { total: 0, offset: 0, rows: [] }); }
-    entry(path) { return parse(this.m.entry(path), null); }
-    skipped() { return parse(this.m.skipped(), []); }
+    search(query) { return this.read(() => this.m.search(JSON.stringify(query)), { total: 0, offset: 0, rows: [] }); }
+    entry(path) { return this.read(() => this.m.entry(path), null); }
+    skipped() { return this.read(() => this.m.skipped(), []); }
     setTags(path, tags) { return this.m.tag(path, JSON.stringify(tags)); }
     setFavourite(path, on) { return this.m.favourite(path, on ? 'true' : 'false'); }
 }

@@ -34,7 +34,8 @@ const slotRange = (slots) => (slots.length === 1 ? `slot ${slots[0] + 1}` : `slo
 const baseName = (p) => String(p).split('/').pop();
 
 // editor: { native, setting, loader, waiter, preview(path), startLoad(slot, path),
-//           chooseSlot(path) -> slot | null, ensureUnit() -> Promise<bool>, showDialog }
+//           chooseSlot(path) -> slot | null, ensureUnit() -> Promise<bool>, showDialog,
+//           showError(reason) }
 export function installLibrary(editor) {
     const { native, setting, loader, waiter, showDialog } = editor;
     const loadFiles = async (slot, paths) => {
@@ -74,7 +75,8 @@ export function installLibrary(editor) {
         drop(slot, dataTransfer) {
             const paths = libraryDragPaths(dataTransfer);
             if (!paths.length) return false;
-            if (!loader.busy) loadFiles(slot, paths);
+            if (loader.busy) editor.showError('busy');
+            else loadFiles(slot, paths);
             return true;
         },
     };

@@ -7,7 +7,7 @@
 import { LibraryClient } from './library-client.js';
 import { buildQuery, describeProgress, describeRow, describeSummary } from './library-query.js';
 import { drawThumbnail } from './thumbnail.js';
-import { endLibraryDrag, startLibraryDrag } from './library-drop.js';
+import { endLibraryDrag, isLibraryDrag, startLibraryDrag } from './library-drop.js';
 
 const RATES = [44100, 48000, 88200, 96000, 192000];
 const REFRESH_WHILE_SCANNING_MS = 1500;
@@ -129,6 +129,7 @@ export function installLibraryPanel({ native, root, onPreview = () => {}, onLoad
     function refresh({ keep = false } = {}) {
         const query = buildQuery({ ...state, offset: 0 });
         const answer = client.search(query);
+        if (client.failure) setStatus(`The library cannot be read: ${client.failure}`);
         rows = answer.rows ?? [];
         total = answer.total ?? 0;
         lastRefresh = Date.now();
@@ -246,6 +247,8 @@ export function installLibraryPanel({ native, root, onPreview = () => {}, onLoad
 
     // Controls.
     ui.search.addEventListener('input', () => { state.text = ui.search.value; refresh(); });
+    // A row dropped on the search box is no text to search for.
+    ui.search.addEventListener('drop', (e) => { if (isLibraryDrag(e.dataTransfer)) e.preventDefault(); });
     for (const [control, key] of [[ui.sort, 'sort'], [ui.rate, 'rate'], [ui.channels, 'channels'], [ui.length, 'length']]) {
         control.addEventListener('change', () => { state[key] = control.value; refresh(); });
     }
