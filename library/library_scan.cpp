@@ -105,6 +105,16 @@ LibraryScan::LibraryScan(SqliteDatabase& db, const std::atomic<bool>& cancel, Pr
     : db_(db), cancel_(cancel), progress_(std::move(progress)), options_(options) {}
 
 ScanSummary LibraryScan::run(const std::vector<std::string>& roots) {
+    ScanSummary summary = scan(roots);
+    auto count = db_.prepare("SELECT count(*), ifnull(sum(problem <> ''), 0) FROM files");
+    if (count.step()) {
+        summary.skipped = int(count.integer(1));
+        summary.files = int(count.integer(0)) - summary.skipped;
+    }
+    return summary;
+}
+
+ScanSummary LibraryScan::scan(const std::vector<std::string>& roots) {
     ScanSummary summary;
     std::unordered_map<std::string, Known> known;
     {
@@ -252,12 +262,6 @@ ScanSummary LibraryScan::run(const std::vector<std::string>& roots) {
         if (progress_) progress_(done, total);
     }
     summary.cancelled = cancel_.load() && done < total;
-
-    auto count = db_.prepare("SELECT count(*), ifnull(sum(problem <> ''), 0) FROM files");
-    if (count.step()) {
-        summary.skipped = int(count.integer(1));
-        summary.files = int(count.integer(0)) - summary.skipped;
-    }
     return summary;
 }
 

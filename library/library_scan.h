@@ -45,6 +45,9 @@ class LibraryScan {
     ScanSummary run(const std::vector<std::string>& roots);
 
   private:
+    // run() without the counts of files and skipped files.
+    ScanSummary scan(const std::vector<std::string>& roots);
+
     SqliteDatabase& db_;
     const std::atomic<bool>& cancel_;
     Progress progress_;

@@ -3,9 +3,9 @@
 #include "library/ir_analysis.h"
 #include "library/ir_file_reader.h"
 #include "tests/library/library_fixture.h"
+#include "tests/support/forked_child.h"
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -129,26 +129,12 @@ TEST_F(IrReading, AFileItsOwnerMayNotReadIsRefusedWithTheSystemsReason) {
     ASSERT_EQ(chmod(path.c_str(), 0), 0);
     ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
     // Root reads anything: the reading then runs as "nobody".
-    int report[2];
-    ASSERT_EQ(pipe(report), 0);
-    const pid_t child = fork();
-    if (child == 0) {
-        close(report[0]);
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
-        const std::string reason = reasonFor(path);
-        const bool sent = write(report[1], reason.data(), reason.size()) == ssize_t(reason.size());
-        _exit(sent ? 0 : 3);
-    }
-    close(report[1]);
-    std::string reason;
-    char buf[256];
-    for (ssize_t n; (n = read(report[0], buf, sizeof buf)) > 0;)
-        reason.append(buf, size_t(n));
-    close(report[0]);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(reason, "Permission denied");
+    const ForkedResult r = runForked([&](int& code) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) code = 2;
+        return code ? std::string() : reasonFor(path);
+    });
+    ASSERT_TRUE(r.exited && r.code == 0) << r.code;
+    EXPECT_EQ(r.text, "Permission denied");
 }
 
 TEST_F(IrReading, TheContentKeyFollowsTheSoundNotTheName) {
