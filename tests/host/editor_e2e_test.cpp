@@ -4,6 +4,7 @@
 // What the unit holds afterwards is read from its memory dump. Screenshots
 // and logs go to the artifacts folder.
 #include "tests/host/e2e/editor_page.h"
+#include "tests/host/e2e/library_panel.h"
 #include "tests/host/e2e/program_under_test.h"
 #include "tests/host/e2e/shared_world_test.h"
 #include "tests/host/e2e/unit_dump.h"
@@ -429,5 +430,77 @@ TEST_F(EditorWithUnit, UnpluggingTheUnitShowsTheDisconnectedDialog) {
     ASSERT_TRUE(page->click("#connect-button"));
     ASSERT_TRUE(page->waitConnected(kWait)) << page->linkState();
     shot("connected-again");
+    EXPECT_EQ(program->close(), 0);
+}
+
+TEST_F(EditorWithUnit, LibraryRowsFoundBySearchAndDraggedOntoSlotsLoadThere) {
+    const std::string pack = files + "/IR Pack";
+    std::filesystem::create_directories(pack + "/Closed Back");
+    writeWav(pack + "/Closed Back/Kabinett Zwei.wav", {decayingNoise(7, 0.03)});
+    writeWav(pack + "/Other.wav", {decayingNoise(8, 0.06)});
+    writeWav(pack + "/Raum Drei.wav", {decayingNoise(9, 0.01)});
+    std::ofstream(pack + "/notes.wav") << "not audio";
+
+    ASSERT_TRUE(startUnit());
+    ASSERT_TRUE(startProgram());
+    ASSERT_TRUE(page->waitConnected(kWait)) << page->linkState();
+    X11Session x(world->display());
+    ASSERT_TRUE(x.ok());
+    LibraryPanel library(program->driver(), x);
+    ASSERT_TRUE(library.addFolder(pack, kWait));
+    ASSERT_TRUE(library.waitRows(3, kWait)) << library.status();
+    EXPECT_NE(library.status().find("3 IRs · 1 skipped"), std::string::npos) << library.status();
+    shot("library-folder-added");
+
+    // Found as the name is typed; dropped on slot 2 it loads as a file does.
+    ASSERT_TRUE(library.typeSearch("zwei"));
+    ASSERT_TRUE(library.waitRows(1, kWait));
+    EXPECT_EQ(library.rowNames(), std::vector<std::string>{"Kabinett Zwei.wav"});
+    shot("library-search");
+    ASSERT_TRUE(library.dragRowToSlot(0, 1));
+    ASSERT_TRUE(page->waitDialog("Load into slot 2?", kWait)) << page->dialogTitle();
+    ASSERT_TRUE(page->press("Load"));
+    ASSERT_TRUE(program->driver().waitFor(
+        "return document.getElementById('dialog-title').textContent === 'Finished'", kWait))
+        << page->dialogTitle() << ": " << page->dialogText();
+    ASSERT_TRUE(page->press("OK"));
+    const auto firstWords = lastCoefficients("library-slot2.tmp");
+
+    // Two rows picked together go into slots 5 and 6, one after the other.
+    ASSERT_TRUE(page->click("#library-search"));
+    x.pressKey("a", true);
+    x.pressKey("BackSpace");
+    ASSERT_TRUE(library.waitRows(3, kWait));
+    EXPECT_EQ(library.rowNames(),
+              (std::vector<std::string>{"Kabinett Zwei.wav", "Other.wav", "Raum Drei.wav"}));
+    ASSERT_TRUE(library.clickRow(1));
+    ASSERT_TRUE(library.clickRow(2, true));
+    shot("library-two-selected");
+    ASSERT_TRUE(library.dragRowToSlot(2, 4));
+    ASSERT_TRUE(page->waitDialog("Load 2 files into slots 5–6?", kWait)) << page->dialogTitle();
+    ASSERT_TRUE(page->press("Load"));
+    ASSERT_TRUE(program->driver().waitFor(
+        "return document.getElementById('dialog-text').textContent.includes('Slot 6 now holds')",
+        kWait))
+        << page->dialogTitle() << ": " << page->dialogText();
+    shot("library-two-loaded");
+    ASSERT_TRUE(page->press("OK"));
+    const auto lastWords = lastCoefficients("library-slot6.tmp");
+
+    const auto memory = unitMemory();
+    ASSERT_TRUE(memory);
+    const auto slot2 = slotOfDump(*memory, 2);
+    const auto slot5 = slotOfDump(*memory, 5);
+    const auto slot6 = slotOfDump(*memory, 6);
+    ASSERT_TRUE(slot2 && slot5 && slot6);
+    EXPECT_EQ(slot2->name, "Kabinett Zwei");
+    EXPECT_EQ(slot2->file, "Kabinett Zwei.wav");
+    EXPECT_EQ(slot2->words.size(), 3354u);
+    EXPECT_TRUE(slot2->words == firstWords) << "slot 2 differs from its coefficient file";
+    EXPECT_EQ(slot5->name, "Other");
+    EXPECT_EQ(slot6->name, "Raum Drei");
+    EXPECT_TRUE(slot6->words == lastWords) << "slot 6 differs from its coefficient file";
+    EXPECT_FALSE(slot5->words == slot6->words);
+    EXPECT_EQ(memory->at("IRDATA%STATUS").substr(0, 12), "000100000101");
     EXPECT_EQ(program->close(), 0);
 }

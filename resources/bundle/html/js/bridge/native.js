@@ -44,6 +44,9 @@ export const MODULE_FUNCTIONS = Object.freeze({
     barcode: ['read'],
     sh: ['exec', 'kill'],
     util: ['bytes', 'text'],
+    // Not one of the 21 of the shell: the IR library (library/ in the host).
+    library: ['folders', 'addfolder', 'removefolder', 'scan', 'cancel', 'status', 'search', 'entry',
+        'skipped', 'tag', 'favourite'],
 });
 
 // Decodes a typed result text. "e" and any unknown type letter throw.

@@ -12,6 +12,7 @@ import { showPreview } from './preview.js';
 import { buildAreaEditor } from './param-editor.js';
 import { installMonitor } from './monitor.js';
 import { installConnectionDialogs } from './connection-dialogs.js';
+import { createLoadWaiter, installLibrary } from '../library/library-editor.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -99,10 +100,12 @@ async function main() {
         progressOpen = false;
     };
 
+    const loadWaiter = createLoadWaiter();
     const loader = new IrDataLoader({
         native, router, controller: kx5.controller, readWrite: kx5.readWrite, parameter: kx5.parameter,
         setting, isConnected: connected,
         onEvent: async (e) => {
+            loadWaiter.observe(e, loader.busy);
             if (e.type === 'channel') {
                 endProgress();
                 const ch = await showDialog({
@@ -243,6 +246,11 @@ async function main() {
     });
 
     try { native.app.dragdrop(true); } catch { /* drops then reach the page as "open" commands */ }
+    const library = installLibrary({
+        native, setting, loader, waiter: loadWaiter, showDialog, showError, ensureUnit, startLoad,
+        chooseSlot: (path) => (needUnit() ? chooseSlot(path) : null),
+        preview: (path) => { selectTab('tab-preview'); showPreview(native, path); },
+    });
     buildSlotList(kx5, {
         load: (slot) => {
             if (!needUnit()) return;
@@ -271,7 +279,8 @@ async function main() {
             });
             if (go === 'go' && (await ensureUnit())) loader.loadFactory(slot, sets[Number(select.value)]);
         },
-        drop: (slot) => {
+        drop: (slot, dataTransfer) => {
+            if (library.drop(slot, dataTransfer)) return;
             let paths = [];
             try { paths = native.app.dropfiles(); } catch { paths = []; }
             const wav = paths.find((p) => /\.wav$/i.test(p));

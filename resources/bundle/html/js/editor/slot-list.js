@@ -1,6 +1,6 @@
 // The eleven IR slots: name, file name and state from the parameter model,
-// with load, factory restore, rename and initialise; a WAV file dropped on a
-// slot loads it.
+// with load, factory restore, rename and initialise; a WAV file (or library
+// rows) dropped on a slot loads it.
 const STATE = ['empty', 'loaded', 'invalid'];
 
 function decodeFileName(kx5, slot) {
@@ -60,7 +60,7 @@ export function buildSlotList(kx5, actions) {
         li.addEventListener('drop', (e) => {
             e.preventDefault();
             li.classList.remove('drop');
-            actions.drop(k);
+            actions.drop(k, e.dataTransfer);
         });
         list.append(li);
         rows.push({ name, state, file });
