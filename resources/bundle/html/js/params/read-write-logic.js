@@ -59,10 +59,18 @@ export class ReadWriteLogic {
         this.timer = this.clock.setInterval(() => this.readTick(), TICK_MS);
     }
 
+    // One step of the batch per call: a request, a finished task or the end.
+    // The timer starts the batch; afterwards each answer takes the next step
+    // at once, so one request is out at a time and none waits for a tick.
     readTick() {
         const job = this.job;
-        if (!job || job.waiting) return;
-        if (job.index >= job.tasks.length) return this.finish();
+        while (this.job === job && job && !job.waiting) {
+            if (job.index >= job.tasks.length) return this.finish();
+            this.readStep(job);
+        }
+    }
+
+    readStep(job) {
         const task = job.tasks[job.index];
         if (job.phase === 'start') {
             job.cursor = task.address;
@@ -96,6 +104,7 @@ export class ReadWriteLogic {
                 if (this.job !== job) return;
                 job.waiting = false;
                 onData(data);
+                this.readTick();
             },
             error: () => {
                 if (this.job !== job) return;
