@@ -69,7 +69,7 @@ test('a mono file goes into slot 3: unit memory holds name, file name and every 
 
     const s = r.setting;
     const name = String.fromCharCode(...unitBytes(r.unit, slotStart(s, s.irDataNameAddr, 2), 32));
-    assert.equal(name.trimEnd(), 'Gr??e 4x12');
+    assert.equal(name.trimEnd(), 'Gru?e 4x12');
     const size = digitsToValues(unitBytes(r.unit, slotStart(s, s.irDataSizeAddr, 2), 4), 4)[0];
     assert.equal(size, new TextEncoder().encode('Grüße 4x12.wav').length);
     const fileBytes = digitsToValues(unitBytes(r.unit, slotStart(s, s.irDataFileAddr, 2), 256), 2);
@@ -80,8 +80,8 @@ test('a mono file goes into slot 3: unit memory holds name, file name and every 
     assert.equal(r.unit.memory.get(slotStart(s, s.irDataCoefAddr, 3)), undefined);
 
     // Read back into the model, then the set-IR command with the slot index.
-    assert.equal(r.parameter.get('IRDATA(3)%NAME%0').trimEnd(), 'Gr??e 4x12');
-    assert.equal(r.last().name, 'Gr??e 4x12', 'reported as the unit holds it');
+    assert.equal(r.parameter.get('IRDATA(3)%NAME%0').trimEnd(), 'Gru?e 4x12');
+    assert.equal(r.last().name, 'Gru?e 4x12', 'reported as the unit holds it');
     assert.equal(r.parameter.get('IRDATA(3)%SIZE%0'), size);
     const last = r.unit.received.at(-1);
     assert.ok(last.includes('7F000300' + '02'), last);
