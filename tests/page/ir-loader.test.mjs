@@ -83,9 +83,14 @@ test('a mono file goes into slot 3: unit memory holds name, file name and every 
     assert.equal(r.parameter.get('IRDATA(3)%NAME%0').trimEnd(), 'Gru?e 4x12');
     assert.equal(r.last().name, 'Gru?e 4x12', 'reported as the unit holds it');
     assert.equal(r.parameter.get('IRDATA(3)%SIZE%0'), size);
-    const last = r.unit.received.at(-1);
-    assert.ok(last.includes('7F000300' + '02'), last);
-    assert.equal(r.unit.received.filter((m) => m.substr(12, 2) === '12').length, 1 + 1 + 2 + 112 + 1);
+    // The set-IR command after the slot verified, then the unit's verdict
+    // on the slot is asked for.
+    const dt1s = r.unit.received.filter((m) => m.substr(12, 2) === '12');
+    assert.ok(dt1s.at(-1).includes('7F000300' + '02'), dt1s.at(-1));
+    assert.equal(dt1s.length, 1 + 1 + 2 + 112 + 1, 'nothing sent twice');
+    const rq1s = r.unit.received.filter((m) => m.substr(12, 2) === '11');
+    assert.equal(rq1s.length, 1 + 1 + 2 + 210 + 1, 'the whole slot read back once');
+    assert.ok(rq1s.at(-1).includes('30000002' + '00000001'), 'the slot state asked for last');
 });
 
 test('a stereo file asks for the channel; the right one is converted as [R]', () => {
@@ -151,9 +156,11 @@ test('cancel while writing stops the write list', () => {
 
 test('rename writes only the name; initialise waits for the echo', async () => {
     const r = rig();
-    assert.ok(r.loader.rename(4, 'Bright Cab'));
+    assert.ok(r.loader.rename(4, 'Bright Cäb'));
     r.clock.advance(100);
-    assert.equal(r.unit.received.length, 1);
+    assert.equal(r.unit.received.length, 2, 'the name, then the name read back');
+    assert.equal(r.unit.received[1].substr(12, 2), '11');
+    assert.deepEqual(r.last(), { type: 'renamed', slot: 4, name: 'Bright Cab' });
     assert.equal(r.parameter.get('IRDATA(5)%NAME%0').trimEnd(), 'Bright Cab');
     const s = r.setting;
     assert.equal(String.fromCharCode(...unitBytes(r.unit, slotStart(s, s.irDataNameAddr, 4), 10)), 'Bright Cab');

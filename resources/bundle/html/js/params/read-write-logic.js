@@ -49,12 +49,13 @@ export class ReadWriteLogic {
     }
 
     // tasks: [{ address (linear), size }]; a negative size reads a variable
-    // block (4 length digits first, then the rest in pieces).
-    readStart(tasks) {
+    // block (4 length digits first, then the rest in pieces). onData(address,
+    // hex), when given, sees every answer with the address it was asked for.
+    readStart(tasks, { onData } = {}) {
         this.stop();
         this.job = {
             kind: 'read', tasks, index: 0, waiting: false, cursor: null, remaining: 0,
-            phase: 'start',
+            phase: 'start', onData,
         };
         this.timer = this.clock.setInterval(() => this.readTick(), TICK_MS);
     }
@@ -98,11 +99,13 @@ export class ReadWriteLogic {
 
     request(size, onData) {
         const job = this.job;
+        const at = job.cursor;
         job.waiting = true;
-        this.cancelWait = this.controller.waitRQ1(job.cursor, size, {
+        this.cancelWait = this.controller.waitRQ1(at, size, {
             success: (data) => {
                 if (this.job !== job) return;
                 job.waiting = false;
+                job.onData?.(at, data);
                 onData(data);
                 this.readTick();
             },
