@@ -319,7 +319,9 @@ TEST_F(EditorWithUnit, RestoringABackupPutsBackWhatTheBackupHeld) {
     ASSERT_TRUE(x.ok());
     ASSERT_TRUE(page->click("#backup-button"));
     ASSERT_TRUE(page->waitDialog("Back up the unit", kWait));
-    EXPECT_NE(page->dialogText().find("IR slots 1, 2."), std::string::npos) << page->dialogText();
+    EXPECT_NE(page->dialogText().find("IR slots 1 \"Erste Box\", 2 \"Zweite Box\"."),
+              std::string::npos)
+        << page->dialogText();
     ASSERT_TRUE(page->press("Choose file…"));
     ASSERT_TRUE(x.waitForWindow("Save File", 30000));
     ASSERT_TRUE(x.focusWindow("Save File"));

@@ -18,12 +18,11 @@
 //   { type: 'finished', slot, name, state, resent } only for a verified slot
 //   { type: 'renamed', slot, name } / { type: 'renameFailed', slot, name, report }
 import { systemClock } from '../link/clock.js';
-import { _7bitize, hex8, nibble } from '../link/sysex.js';
-import { UnitAddress } from '../link/product-setting.js';
 import {
     COEFFICIENT_WORDS, buildWriteList, fileName, nameMessage, slotName, wordsFromHex,
 } from './ir-messages.js';
 import { unitName } from './slot-name.js';
+import { initializeSlot, takeSlot } from './slot-commands.js';
 import { factoryFolder as bundleFactoryFolder, readFactoryIndex, readFactoryWords } from './factory-sets.js';
 import { VerifiedWrite } from '../transfer/verified-write.js';
 import { describeMessages } from '../transfer/transfer-report.js';
@@ -267,20 +266,10 @@ export class IrDataLoader {
     take(job, result) {
         this.marks?.clear(job.slot);
         this.interrupted = null;
-        this.controller.dt1(nibble(UnitAddress.setIrData), hex8(job.slot));
-        const status = this.parameter?.map.block('IRDATA%STATUS');
-        const done = (state) => {
+        takeSlot(this.controller, this.parameter?.map, job.slot, (state) => {
             if (this.job !== job) return;
             this.job = null;
-            this.onEvent({
-                type: 'finished', slot: job.slot, name: job.name, state: Number.isInteger(state) ? state : null,
-                resent: result.resent.length,
-            });
-        };
-        if (!status) return done(null);
-        this.controller.waitRQ1(status.absolute + job.slot, 1, {
-            success: (data) => done(parseInt(data.substr(0, 2), 16)),
-            error: () => done(null),
+            this.onEvent({ type: 'finished', slot: job.slot, name: job.name, state, resent: result.resent.length });
         });
     }
 
@@ -309,17 +298,12 @@ export class IrDataLoader {
     initialize(slot) {
         return new Promise((resolve) => {
             if (!this.isConnected()) return resolve(false);
-            const address = nibble(UnitAddress.irSlotInitialize);
-            const data = hex8((slot >> 7) & 0x7f) + hex8(slot & 0x7f);
-            const h = this.controller.headerLength;
-            this.controller.waitDT1(address, data, {
-                isReply: (m) => m.substr(h - 2, 2) === '12' && m.substr(h, 8) === _7bitize(address),
-                success: () => {
+            initializeSlot(this.controller, slot, (ok) => {
+                if (ok) {
                     this.marks?.clear(slot);
                     if (this.interrupted?.slot === slot) this.interrupted = null;
-                    resolve(true);
-                },
-                error: () => resolve(false),
+                }
+                resolve(ok);
             });
         });
     }
