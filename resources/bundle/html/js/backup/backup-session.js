@@ -324,11 +324,11 @@ export class BackupSession {
             parts.push(`The unit does not hold what was sent, even after sending it again: ${describe(result.differing)}.`);
         } else if (result.phase === 'write' && result.sent < total) {
             const rest = Array.from({ length: total - result.sent }, (_, k) => result.sent + k);
-            parts.push(result.sent === 0 ? 'Nothing of the backup was written yet.' : `Written: ${result.sent} of ${total} messages. Not written: ${describe(rest)}.`);
+            parts.push(result.sent === 0 ? 'Nothing of the backup was sent yet.' : `Sent: ${result.sent} of ${total} messages. Not sent: ${describe(rest)}.`);
         } else if (result.phase !== 'clear') {
-            parts.push('Everything was written, but not yet verified.');
+            parts.push('Everything was sent, but not yet verified.');
         } else {
-            parts.push('Nothing of the backup was written yet.');
+            parts.push('Nothing of the backup was sent yet.');
         }
         if (job.slots.length) parts.push(`Slot${job.slots.length === 1 ? '' : 's'} ${job.slots.map((k) => k + 1).join(', ')} ${job.slots.length === 1 ? 'is' : 'are'} marked incomplete until ${job.slots.length === 1 ? 'it is' : 'they are'} restored or loaded again.`);
         return { reason, text: parts.join(' ') };

@@ -14,6 +14,7 @@ import { showPreview } from './preview.js';
 import { buildAreaEditor } from './param-editor.js';
 import { installMonitor } from './monitor.js';
 import { installConnectionDialogs } from './connection-dialogs.js';
+import { Choice, PatchEdits } from './patch-edits.js';
 import { loadEvents, offerToFinishLoad } from './load-flow.js';
 import { SlotMarks } from '../ir/slot-marks.js';
 import { nameNotice, unitName } from '../ir/slot-name.js';
@@ -301,20 +302,34 @@ async function main() {
         },
     }, marks);
 
-    buildAreaEditor(kx5, $('patch-editor'), 'PATCH', connected);
+    // Patch edits are marked until written; leaving them asks first.
+    const edits = new PatchEdits({ kx5, badges: [$('patch-edited'), $('patch-edited-tab')] });
+    kx5.confirmLeave = async (what) => (await edits.ask(what)) !== Choice.cancel;
+    kx5.watch.addListener((e) => { if (e.type === 'connected') edits.checkUnit(); });
+    buildAreaEditor(kx5, $('patch-editor'), 'PATCH', connected, () => edits.set(true));
     buildAreaEditor(kx5, $('system-editor'), 'SYSTEM', connected);
     const patchTasks = () => {
         const tasks = [];
-        for (const id of kx5.map.areaBlocks('PATCH')) {
+        for (const id of ['SETUP%COMMON', ...kx5.map.areaBlocks('PATCH')]) {
             const { address, sizes } = kx5.parameter.getblock(id);
             let at = address;
             for (const size of sizes) { tasks.push({ address: at, size }); at += Math.abs(size); }
         }
         return tasks;
     };
-    $('patch-select').addEventListener('change', () => {
-        if (!needUnit() || kx5.readWrite.busy) return;
-        kx5.controller.dt1(nibble(UnitAddress.patchSelect), hex8(Number($('patch-select').value)));
+    // The selector shows the patch the unit is editing.
+    const showCurrent = () => { $('patch-select').value = String(edits.current()); };
+    kx5.parameter.addObserver((blockId) => { if (blockId === 'SETUP%COMMON') showCurrent(); });
+    showCurrent();
+    $('patch-select').addEventListener('change', async () => {
+        const n = Number($('patch-select').value);
+        if (!needUnit() || kx5.readWrite.busy) return showCurrent();
+        $('patch-select').value = String(edits.current());
+        if ((await edits.ask('switch')) === Choice.cancel) return;
+        $('patch-select').value = String(n);
+        kx5.controller.dt1(nibble(UnitAddress.patchSelect), hex8(n));
+        kx5.parameter.set('SETUP%COMMON%0', n, false);
+        edits.set(false);
         kx5.readWrite.readStart(patchTasks());
     });
     $('patch-write').addEventListener('click', async () => {
@@ -325,11 +340,27 @@ async function main() {
             buttons: [{ label: 'Write', value: 'go', primary: true }, { label: 'Cancel', value: 'cancel' }],
         });
         if (go !== 'go') return;
-        kx5.controller.dt1(nibble(UnitAddress.patchWrite), hex8(n));
-        for (const id of kx5.map.areaBlocks('PATCH')) {
-            kx5.parameter.setdata(id.replace(/^PATCH%/, `PATCH(${n + 1})%`), kx5.parameter.copyblock(id));
-        }
+        if (!(await edits.write(n))) showError('timeout', 'the patch was not written');
     });
+
+    // Closing the window with unsaved edits: the window asks the page
+    // first; the page asks the user and closes the window itself.
+    let leaving = false;
+    let asking = false;
+    window.$event.onclose = () => {
+        if (leaving || !edits.edited) return false;
+        if (!asking) {
+            asking = true;
+            setTimeout(async () => {
+                const choice = await edits.ask('close');
+                asking = false;
+                if (choice === Choice.cancel) return;
+                leaving = true;
+                native.app.exit();
+            }, 0);
+        }
+        return true;
+    };
 }
 
 main().catch((e) => console.error('editor:', e));

@@ -6,7 +6,7 @@ import { isNumericCode } from '../params/size-codes.js';
 
 const isText = (p) => !isNumericCode(p.code);
 
-function controlFor(kx5, p, canSend) {
+function controlFor(kx5, p, canSend, onEdit) {
     const row = document.createElement('label');
     row.className = 'control';
     const name = document.createElement('span');
@@ -18,7 +18,7 @@ function controlFor(kx5, p, canSend) {
         input = document.createElement('input');
         input.type = 'text';
         input.maxLength = p.bytes;
-        input.addEventListener('change', () => kx5.parameter.set(p.id, input.value.padEnd(p.bytes, ' '), canSend()));
+        input.addEventListener('change', () => { kx5.parameter.set(p.id, input.value.padEnd(p.bytes, ' '), canSend()); onEdit(p); });
     } else if (p.values && p.values.length > 0) {
         input = document.createElement('select');
         p.values.forEach((label, i) => {
@@ -27,7 +27,7 @@ function controlFor(kx5, p, canSend) {
             o.textContent = label;
             input.append(o);
         });
-        input.addEventListener('change', () => kx5.parameter.set(p.id, Number(input.value), canSend()));
+        input.addEventListener('change', () => { kx5.parameter.set(p.id, Number(input.value), canSend()); onEdit(p); });
     } else {
         input = document.createElement('input');
         input.type = 'range';
@@ -37,6 +37,7 @@ function controlFor(kx5, p, canSend) {
         input.addEventListener('input', () => {
             output.textContent = input.value;
             kx5.parameter.set(p.id, Number(input.value), canSend());
+            onEdit(p);
         });
     }
     input.setAttribute('aria-label', p.name);
@@ -53,8 +54,9 @@ function controlFor(kx5, p, canSend) {
 }
 
 // Builds the editor of one area into container; area may change later
-// (patch view) through the returned setArea.
-export function buildAreaEditor(kx5, container, area, canSend) {
+// (patch view) through the returned setArea. onEdit(param) follows every
+// change the user makes.
+export function buildAreaEditor(kx5, container, area, canSend, onEdit = () => {}) {
     let controls = new Map();
     const render = (name) => {
         controls = new Map();
@@ -68,7 +70,7 @@ export function buildAreaEditor(kx5, container, area, canSend) {
             set.append(legend);
             const list = [];
             for (const p of block.params.slice(0, 40)) {
-                const c = controlFor(kx5, p, canSend);
+                const c = controlFor(kx5, p, canSend, onEdit);
                 set.append(c.row);
                 list.push(c);
             }

@@ -254,10 +254,10 @@ export class IrDataLoader {
         } else if (result.phase === 'write') {
             const rest = Array.from({ length: total - sent }, (_, k) => sent + k);
             text = sent === 0
-                ? 'Nothing was written.'
-                : `Written: ${sent} of ${total} messages. Not written: ${describe(rest)}.`;
+                ? 'Nothing was sent.'
+                : `Sent: ${sent} of ${total} messages. Not sent: ${describe(rest)}.`;
         } else {
-            text = `All ${total} messages were written, but the slot was not verified.`;
+            text = `All ${total} messages were sent, but the slot was not verified.`;
         }
         return { slot: job.slot, name: job.name, what: job.what, reason: result.reason, phase: result.phase, sent, total, text };
     }
