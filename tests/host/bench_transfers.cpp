@@ -1,11 +1,13 @@
 // Transfer speed of the editor page with a unit: RQ1 round trips per second,
-// the read (and verified load) of one slot and a full-unit backup (system,
-// both user patches, 11 slots), measured by the page itself in the real
-// program under Xvfb (no WebDriver attached):
+// the read of one slot and of the whole unit, a verified load and the verify
+// of one slot, and a full-unit backup (system, both user patches, 11 loaded
+// slots), measured by the page itself in the real program under Xvfb (no
+// WebDriver attached):
 //  1. on the program's built-in simulated unit,
 //  2. on the standalone simulated unit over a private JACK server (dummy
 //     backend).
-//   bench_transfers [built-in|jack]   (both when not given)
+//   bench_transfers [built-in|jack] [BUNDLE]   (both units when not given;
+//   BUNDLE: another copy of resources/bundle, an older one say, to compare)
 #include "tests/host/e2e/program_under_test.h"
 #include "tests/host/e2e/x11_session.h"
 #include "tests/midi/jack_server.h"
@@ -34,10 +36,12 @@ std::string waitForTitle(X11Session& x, const std::vector<std::string>& prefixes
     return {};
 }
 
+std::string productBundle = KX5_PRODUCT_BUNDLE;
+
 // A copy of the product bundle whose start page also runs the benchmark.
 std::string benchBundle(const TestHome& home) {
     const std::string bundle = home.path() + "/bundle";
-    std::filesystem::copy(KX5_PRODUCT_BUNDLE, bundle, std::filesystem::copy_options::recursive);
+    std::filesystem::copy(productBundle, bundle, std::filesystem::copy_options::recursive);
     std::filesystem::copy_file(std::string(KX5_TEST_BUNDLE) + "/html/bench-transfers.js",
                                bundle + "/html/bench-transfers.js");
     const std::string index = bundle + "/html/index.html";
@@ -47,7 +51,8 @@ std::string benchBundle(const TestHome& home) {
     std::string page = text.str();
     const size_t head = page.find("</head>");
     if (head != std::string::npos)
-        page.insert(head, "<script type=\"module\" src=\"bench-transfers.js\"></script>\n");
+        page.insert(head, "<script type=\"module\" src=\"bench-transfers.js?out=" + home.path() +
+                              "/bench-backup.alb\"></script>\n");
     std::ofstream(index, std::ios::trunc) << page;
     return bundle;
 }
@@ -69,8 +74,8 @@ void print(const std::string& setting, const picojson::value& r) {
         std::printf("%s: verify of one loaded slot: %.2f s\n", setting.c_str(),
                     number(r, "verifyMs") / 1000);
     if (number(r, "loadMs") >= 0)
-        std::printf("%s: verified load of one slot (write + verify): %.2f s\n", setting.c_str(),
-                    number(r, "loadMs") / 1000);
+        std::printf("%s: verified load of one slot (write + verify), mean of 11: %.2f s\n",
+                    setting.c_str(), number(r, "loadMs") / 1000);
     if (number(r, "backupMs") >= 0)
         std::printf("%s: backup of the whole unit, 11 loaded slots (backup session): %.2f s\n",
                     setting.c_str(), number(r, "backupMs") / 1000);
@@ -112,6 +117,7 @@ bool runOnce(const std::string& setting, const std::vector<std::string>& argumen
 int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IONBF, 0);
     const std::string only = argc > 1 ? argv[1] : "";
+    if (argc > 2) productBundle = argv[2];
     bool ok = true;
     if (only.empty() || only == "built-in") ok = runOnce("built-in unit", {}, {}) && ok;
     if (only.empty() || only == "jack") {
