@@ -146,8 +146,7 @@ struct WebViewSignals {
 
 WebViewHost::WebViewHost(UiQueue& ui, const AppPaths& paths, const HostOptions& hostOptions,
                          WebViewOptions options)
-    : JavaScriptInterface(ui), options_(std::move(options)),
-      closeQuestion_([this] {
+    : JavaScriptInterface(ui), options_(std::move(options)), closeQuestion_([this] {
           if (onCloseAllowed) onCloseAllowed();
       }) {
     appName = paths.appName;

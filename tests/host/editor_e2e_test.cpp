@@ -222,8 +222,7 @@ class EditorWithUnit : public SharedWorldTest {
     // Hands a WAV file to the running program and starts loading it into
     // the slot (0-based), without waiting for the end.
     bool startLoad(const std::string& path, int slot) {
-        return program->startAgain({path}) == 0 &&
-               page->startHandedFile(slot, std::nullopt, kWait);
+        return program->startAgain({path}) == 0 && page->startHandedFile(slot, std::nullopt, kWait);
     }
 
     // The unit's memory dump as written (SIGUSR1), whole.
@@ -243,6 +242,18 @@ class EditorWithUnit : public SharedWorldTest {
         std::filesystem::copy_file(dumpPath, kept,
                                    std::filesystem::copy_options::overwrite_existing);
         return kept;
+    }
+
+    // The unit (with faults when given) and the program, connected.
+    bool connected(const std::vector<std::string>& faults = {}) {
+        return startUnit(faults) && startProgram() && page->waitConnected(kWait);
+    }
+
+    // The unit is back: the editor offers to finish what was interrupted;
+    // Finish, and the title of the message it ends with.
+    std::string finishWhenBack() {
+        if (!page->waitDialog("The unit is back", kWait) || !page->press("Finish")) return {};
+        return page->waitTransferEnd(kWait);
     }
 
     bool waitLinkState(const std::string& state, int timeoutMs) {
@@ -481,9 +492,7 @@ TEST_F(EditorWithUnit, LostMessagesAndAUnitThatStopsAnsweringNeverLeaveASilentHa
     writeWav(second, {decayingNoise(8, 0.06)});
     // The 60th DT1 into the unit's memory is lost: inside the first load's
     // coefficients.
-    ASSERT_TRUE(startUnit({"--drop-dt1", "60"}));
-    ASSERT_TRUE(startProgram());
-    ASSERT_TRUE(page->waitConnected(kWait)) << page->linkState();
+    ASSERT_TRUE(connected({"--drop-dt1", "60"})) << page->linkState();
 
     ASSERT_NO_FATAL_FAILURE(loadWav(first, 0, std::nullopt));
     const auto firstWords = lastCoefficients("slot1.tmp");
@@ -547,16 +556,13 @@ TEST_F(EditorWithUnit, ACancelledOrUnpluggedLoadIsShownAsIncompleteUntilFinished
     const std::string second = files + "/Vierte Box.wav";
     writeWav(first, {decayingNoise(9, 0.04)});
     writeWav(second, {decayingNoise(10, 0.02)});
-    ASSERT_TRUE(startUnit());
-    ASSERT_TRUE(startProgram());
-    ASSERT_TRUE(page->waitConnected(kWait)) << page->linkState();
+    ASSERT_TRUE(connected()) << page->linkState();
 
     ASSERT_TRUE(startLoad(first, 2));
     ASSERT_TRUE(page->waitProgress("Writing to the unit", 20, kWait)) << page->dialogText();
     ASSERT_TRUE(page->press("Cancel"));
     ASSERT_TRUE(page->waitDialog("Loading cancelled", kWait)) << page->dialogTitle();
-    EXPECT_NE(page->dialogText().find("Slot 3 was only partly written. Sent: "),
-              std::string::npos)
+    EXPECT_NE(page->dialogText().find("Slot 3 was only partly written. Sent: "), std::string::npos)
         << page->dialogText();
     shot("load-cancelled");
     ASSERT_TRUE(page->press("Close"));
@@ -584,9 +590,7 @@ TEST_F(EditorWithUnit, ACancelledOrUnpluggedLoadIsShownAsIncompleteUntilFinished
     EXPECT_EQ(page->slotState(3), "incomplete");
 
     ASSERT_TRUE(startUnit({"--memory", kept}));
-    ASSERT_TRUE(page->waitDialog("The unit is back", kWait)) << page->dialogTitle();
-    ASSERT_TRUE(page->press("Finish"));
-    ASSERT_EQ(page->waitTransferEnd(kWait), "Finished") << page->dialogText();
+    ASSERT_EQ(finishWhenBack(), "Finished") << page->dialogTitle() << ": " << page->dialogText();
     ASSERT_TRUE(page->press("OK"));
     const auto memory = unitMemory();
     ASSERT_TRUE(memory);
@@ -607,9 +611,7 @@ TEST_F(EditorWithUnit, BackupsAndRestoresAreCompleteOrSayWhatIsMissing) {
     writeWav(boxed, {decayingNoise(11, 0.03)});
     writeWav(later, {decayingNoise(12, 0.05)});
     const std::string backupFile = files + "/before the gig.alb";
-    ASSERT_TRUE(startUnit());
-    ASSERT_TRUE(startProgram());
-    ASSERT_TRUE(page->waitConnected(kWait)) << page->linkState();
+    ASSERT_TRUE(connected()) << page->linkState();
     ASSERT_NO_FATAL_FAILURE(loadWav(boxed, 1, std::nullopt));
     const auto boxedWords = lastCoefficients("slot2.tmp");
 
@@ -635,9 +637,8 @@ TEST_F(EditorWithUnit, BackupsAndRestoresAreCompleteOrSayWhatIsMissing) {
     EXPECT_FALSE(std::filesystem::exists(backupFile));
     ASSERT_TRUE(page->press("Close"));
     sim->signal(SIGUSR2);
-    ASSERT_TRUE(page->waitDialog("The unit is back", kWait)) << page->dialogTitle();
-    ASSERT_TRUE(page->press("Finish"));
-    ASSERT_EQ(page->waitTransferEnd(kWait), "Backup saved") << page->dialogText();
+    ASSERT_EQ(finishWhenBack(), "Backup saved")
+        << page->dialogTitle() << ": " << page->dialogText();
     EXPECT_NE(page->dialogText().find("It holds system settings, 2 user patches, IR slot 2 "
                                       "\"Zweite Box\", as listed."),
               std::string::npos)
@@ -678,9 +679,8 @@ TEST_F(EditorWithUnit, BackupsAndRestoresAreCompleteOrSayWhatIsMissing) {
     EXPECT_EQ(page->slotState(1), "incomplete");
 
     ASSERT_TRUE(startUnit({"--memory", kept}));
-    ASSERT_TRUE(page->waitDialog("The unit is back", kWait)) << page->dialogTitle();
-    ASSERT_TRUE(page->press("Finish"));
-    ASSERT_EQ(page->waitTransferEnd(kWait), "Backup restored") << page->dialogText();
+    ASSERT_EQ(finishWhenBack(), "Backup restored")
+        << page->dialogTitle() << ": " << page->dialogText();
     shot("restore-finished");
     ASSERT_TRUE(page->press("OK"));
     const auto memory = unitMemory();
@@ -698,9 +698,7 @@ TEST_F(EditorWithUnit, BackupsAndRestoresAreCompleteOrSayWhatIsMissing) {
 // Patch edits are marked; switching patch or closing the window with them
 // asks first.
 TEST_F(EditorWithUnit, UnsavedPatchEditsAreMarkedAndNotLostWithoutAWord) {
-    ASSERT_TRUE(startUnit());
-    ASSERT_TRUE(startProgram());
-    ASSERT_TRUE(page->waitConnected(kWait)) << page->linkState();
+    ASSERT_TRUE(connected()) << page->linkState();
     const auto edited = [&] {
         return program->driver()
             .execute("return !document.getElementById('patch-edited').hidden")
@@ -727,8 +725,8 @@ TEST_F(EditorWithUnit, UnsavedPatchEditsAreMarkedAndNotLostWithoutAWord) {
     ASSERT_TRUE(page->click("#tab-patch"));
     EXPECT_FALSE(edited());
     ASSERT_TRUE(nudge("GAIN"));
-    ASSERT_TRUE(program->driver().waitFor(
-        "return !document.getElementById('patch-edited').hidden", 10000));
+    ASSERT_TRUE(
+        program->driver().waitFor("return !document.getElementById('patch-edited').hidden", 10000));
     const std::string gain = program->driver()
                                  .execute("return document.querySelector(\"#patch-editor "
                                           "input[aria-label='GAIN']\").value")
@@ -740,28 +738,25 @@ TEST_F(EditorWithUnit, UnsavedPatchEditsAreMarkedAndNotLostWithoutAWord) {
     ASSERT_TRUE(page->waitDialog("Unsaved patch edits", kWait));
     ASSERT_TRUE(page->press("Cancel"));
     EXPECT_TRUE(edited());
-    EXPECT_EQ(program->driver().execute("return document.getElementById('patch-select').value")
-                  .to_str(),
-              "0");
+    EXPECT_EQ(
+        program->driver().execute("return document.getElementById('patch-select').value").to_str(),
+        "0");
     ASSERT_TRUE(choosePatch(1));
     ASSERT_TRUE(page->waitDialog("Unsaved patch edits", kWait));
     ASSERT_TRUE(page->press("Write to user patch 1"));
-    ASSERT_TRUE(program->driver().waitFor(
-        "return document.getElementById('patch-edited').hidden", kWait));
+    ASSERT_TRUE(
+        program->driver().waitFor("return document.getElementById('patch-edited').hidden", kWait));
     std::optional<DumpBlocks> memory;
     ASSERT_TRUE(waitUntil(
-        [&] {
-            return (memory = unitMemory()) &&
-                   memory->at("SETUP%COMMON").substr(0, 2) == "01";
-        },
+        [&] { return (memory = unitMemory()) && memory->at("SETUP%COMMON").substr(0, 2) == "01"; },
         30000));
     // GAIN is the third byte of the amp block.
     EXPECT_EQ(std::stoi(memory->at("PATCH(1)%AMP").substr(4, 2), nullptr, 16), std::stoi(gain));
 
     // Edited again, then the window is closed: it asks; Discard closes.
     ASSERT_TRUE(nudge("BASS"));
-    ASSERT_TRUE(program->driver().waitFor(
-        "return !document.getElementById('patch-edited').hidden", 10000));
+    ASSERT_TRUE(
+        program->driver().waitFor("return !document.getElementById('patch-edited').hidden", 10000));
     program->process().signal(SIGTERM);
     ASSERT_TRUE(page->waitDialog("Unsaved patch edits", kWait));
     EXPECT_TRUE(program->process().running());

@@ -43,17 +43,7 @@ function showProgress(value) {
 // Reads whole blocks of the given areas (and further blocks); resolves at
 // "end", rejects on time-out.
 function readAreas(kx5, areas, blocks = []) {
-    const tasks = [];
-    for (const ids of [...areas.map((area) => kx5.map.areaBlocks(area)), blocks]) {
-        for (const id of ids) {
-            const { address, sizes } = kx5.parameter.getblock(id);
-            let at = address;
-            for (const size of sizes) {
-                tasks.push({ address: at, size });
-                at += Math.abs(size);
-            }
-        }
-    }
+    const tasks = kx5.parameter.readTasks([...areas.flatMap((area) => kx5.map.areaBlocks(area)), ...blocks]);
     return new Promise((resolve, reject) => {
         const observer = (state) => {
             if (typeof state === 'number') return showProgress(state);

@@ -18,14 +18,13 @@ function waitConnected() {
 }
 
 function blockTasks(kx5, ids) {
+    if (typeof kx5.parameter.readTasks === 'function') return kx5.parameter.readTasks(ids);
+    // An older bundle: the same pieces from getblock.
     const tasks = [];
     for (const id of ids) {
         const { address, sizes } = kx5.parameter.getblock(id);
         let at = address;
-        for (const size of sizes) {
-            tasks.push({ address: at, size });
-            at += Math.abs(size);
-        }
+        sizes.forEach((size) => { tasks.push({ address: at, size }); at += Math.abs(size); });
     }
     return tasks;
 }

@@ -23,6 +23,7 @@ import { areaWords, describeSlots, loadedSlots, planAreas, planDifference } from
 import { initializeSlot, takeSlot } from '../ir/slot-commands.js';
 import { VerifiedWrite } from '../transfer/verified-write.js';
 import { describeMessages } from '../transfer/transfer-report.js';
+import { ObserverSlot } from '../params/read-write-logic.js';
 
 const WRITE_GAP_MS = 8;
 const list = (words) => (words.length <= 1 ? words.join('') : `${words.slice(0, -1).join(', ')} and ${words.at(-1)}`);
@@ -33,55 +34,39 @@ export class BackupSession {
         this.job = null;
         this.interrupted = null;
         this.writer = null;
-        this.observer = null;
+        this.observing = new ObserverSlot(readWrite);
     }
 
     get busy() {
         return this.job !== null;
     }
 
+    // The read tasks of areas, and the area each task belongs to.
     areaTasks(areas) {
         const tasks = [];
         const owners = [];
         for (const area of areas) {
-            for (const id of this.map.areaBlocks(area)) {
-                const { address, sizes } = this.parameter.getblock(id);
-                let at = address;
-                for (const size of sizes) {
-                    tasks.push({ address: at, size });
-                    owners.push(area);
-                    at += Math.abs(size);
-                }
-            }
+            const own = this.parameter.readTasks(this.map.areaBlocks(area));
+            tasks.push(...own);
+            owners.push(...own.map(() => area));
         }
         return { tasks, owners };
     }
 
     // Runs a batch read; each() after every task; done() at its end.
     read(job, tasks, each, done) {
-        this.attach((state) => {
+        this.observing.attach((state) => {
             if (this.job !== job) return;
             if (typeof state === 'number') {
                 each?.();
                 const percent = job.tasks ? Math.floor((job.done * 100) / job.tasks.length) : 0;
                 return this.onEvent({ type: 'progress', phase: 'read', percent });
             }
-            this.detach();
+            this.observing.detach();
             if (state === 'end') return done();
             this.stop(job, { ok: false, reason: 'timeout' });
         });
         this.readWrite.readStart(tasks);
-    }
-
-    attach(observer) {
-        this.detach();
-        this.observer = observer;
-        this.readWrite.addObserver(observer);
-    }
-
-    detach() {
-        if (this.observer) this.readWrite.removeObserver(this.observer);
-        this.observer = null;
     }
 
     // --- backing up ---
@@ -280,7 +265,7 @@ export class BackupSession {
     }
 
     halt(job) {
-        this.detach();
+        this.observing.detach();
         if (job.cancelWait) job.cancelWait();
         job.cancelWait = null;
         this.readWrite.cancel();
@@ -335,7 +320,7 @@ export class BackupSession {
     }
 
     fail(reason, message, early = false) {
-        this.detach();
+        this.observing.detach();
         this.job = null;
         this.onEvent({ type: 'error', reason, message });
         return early ? false : undefined;

@@ -308,15 +308,7 @@ async function main() {
     kx5.watch.addListener((e) => { if (e.type === 'connected') edits.checkUnit(); });
     buildAreaEditor(kx5, $('patch-editor'), 'PATCH', connected, () => edits.set(true));
     buildAreaEditor(kx5, $('system-editor'), 'SYSTEM', connected);
-    const patchTasks = () => {
-        const tasks = [];
-        for (const id of ['SETUP%COMMON', ...kx5.map.areaBlocks('PATCH')]) {
-            const { address, sizes } = kx5.parameter.getblock(id);
-            let at = address;
-            for (const size of sizes) { tasks.push({ address: at, size }); at += Math.abs(size); }
-        }
-        return tasks;
-    };
+    const patchTasks = () => kx5.parameter.readTasks(['SETUP%COMMON', ...kx5.map.areaBlocks('PATCH')]);
     // The selector shows the patch the unit is editing.
     const showCurrent = () => { $('patch-select').value = String(edits.current()); };
     kx5.parameter.addObserver((blockId) => { if (blockId === 'SETUP%COMMON') showCurrent(); });

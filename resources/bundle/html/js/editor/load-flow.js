@@ -4,7 +4,7 @@
 import { showDialog, showError } from './dialogs.js';
 import { ProgressDialog, showReport, stopReason } from './transfer-ui.js';
 
-const INCOMPLETE = 'It is marked incomplete until it is loaded again or cleared.';
+const incomplete = (slot) => `Slot ${slot + 1} is marked incomplete until it is loaded again or cleared.`;
 
 // The handler for IrDataLoader events. loader() gives the loader;
 // isConnected() whether the unit answers; unitSilent() tells the watch
@@ -47,7 +47,7 @@ export function loadEvents({ loader, isConnected, unitSilent, progress = new Pro
             if (!e.report) return;
             const r = e.report;
             const answer = await showReport('Loading cancelled',
-                `Slot ${r.slot + 1} was only partly written. ${r.text} ${INCOMPLETE}`,
+                `Slot ${r.slot + 1} was only partly written. ${r.text} ${incomplete(r.slot)}`,
                 [{ label: 'Close', value: 'close', primary: true }, { label: 'Finish loading', value: 'finish' }]);
             if (answer === 'finish') retry();
         } else if (e.type === 'stopped') {
@@ -58,7 +58,7 @@ export function loadEvents({ loader, isConnected, unitSilent, progress = new Pro
             const why = stopReason(r.reason);
             const later = r.reason === 'differ' ? ''
                 : ' The editor connects again by itself when the unit answers and offers to finish.';
-            const answer = await showReport(title, `${why ? `${why} ` : ''}${r.text} Slot ${r.slot + 1} ${INCOMPLETE.replace('It is', 'is')}${later}`,
+            const answer = await showReport(title, `${why ? `${why} ` : ''}${r.text} ${incomplete(r.slot)}${later}`,
                 [{ label: 'Retry', value: 'retry', primary: true }, { label: 'Close', value: 'close' }]);
             if (answer === 'retry') retry();
         } else if (e.type === 'renameFailed') {

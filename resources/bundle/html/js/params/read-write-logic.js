@@ -12,6 +12,26 @@ export function variableLength(dataHex) {
     return len;
 }
 
+// One observer at a time on a batch reader and writer, for a job that runs
+// its batches one after the other.
+export class ObserverSlot {
+    constructor(readWrite) {
+        this.readWrite = readWrite;
+        this.observer = null;
+    }
+
+    attach(observer) {
+        this.detach();
+        this.observer = observer;
+        this.readWrite.addObserver(observer);
+    }
+
+    detach() {
+        if (this.observer) this.readWrite.removeObserver(this.observer);
+        this.observer = null;
+    }
+}
+
 export class ReadWriteLogic {
     constructor({ controller, clock = systemClock }) {
         this.controller = controller;

@@ -5,7 +5,7 @@
 //
 // Phases reported through onProgress({ phase, percent }): "write", "verify",
 // and after a difference "resend" and "recheck".
-import { READ_PIECE } from '../params/read-write-logic.js';
+import { ObserverSlot, READ_PIECE } from '../params/read-write-logic.js';
 
 export const Phase = Object.freeze({ write: 'write', verify: 'verify', resend: 'resend', recheck: 'recheck' });
 
@@ -48,7 +48,7 @@ export class VerifiedWrite {
     constructor({ readWrite, gap = 0, onProgress = () => {}, onSent = () => {} }) {
         Object.assign(this, { readWrite, gap, onProgress, onSent });
         this.settle = null;
-        this.observer = null;
+        this.observing = new ObserverSlot(readWrite);
     }
 
     get running() {
@@ -66,7 +66,7 @@ export class VerifiedWrite {
         if (this.settle) throw new Error('a verified write is already running');
         const state = { phase: Phase.write, sent: write ? from : messages.length, differing: [] };
         this.settle = (result) => {
-            this.detach();
+            this.observing.detach();
             this.settle = null;
             done({ phase: state.phase, sent: state.sent, differing: state.differing, ...result });
         };
@@ -112,7 +112,7 @@ export class VerifiedWrite {
 
     write(list, phase, each, done) {
         const tasks = list.map((m) => ({ address: m.address, data: m.data, wait: this.gap }));
-        this.attach((state) => {
+        this.observing.attach((state) => {
             if (typeof state === 'number') {
                 each();
                 return this.onProgress({ phase, percent: state });
@@ -125,7 +125,7 @@ export class VerifiedWrite {
     }
 
     read(tasks, image, phase, done) {
-        this.attach((state) => {
+        this.observing.attach((state) => {
             if (typeof state === 'number') return this.onProgress({ phase, percent: state });
             if (state === 'end') return done();
             this.settle({ ok: false, reason: 'timeout' });
@@ -134,16 +134,5 @@ export class VerifiedWrite {
         this.readWrite.readStart(tasks, {
             onData: (address, hex) => bytesOf(hex).forEach((b, k) => image.set(address + k, b)),
         });
-    }
-
-    attach(observer) {
-        this.detach();
-        this.observer = observer;
-        this.readWrite.addObserver(observer);
-    }
-
-    detach() {
-        if (this.observer) this.readWrite.removeObserver(this.observer);
-        this.observer = null;
     }
 }
