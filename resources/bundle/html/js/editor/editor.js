@@ -287,7 +287,9 @@ async function main() {
             body.append(input, held);
             const p = showDialog({ title: `Rename slot ${slot + 1}`, body, buttons: [{ label: 'Rename', value: 'ok', primary: true }, { label: 'Cancel', value: 'cancel' }] });
             input.focus();
-            if ((await p) === 'ok' && !loader.rename(slot, input.value)) showError('busy', 'a transfer is running');
+            if ((await p) === 'ok' && !loader.rename(slot, input.value)) {
+                showDialog({ title: 'Not renamed', text: 'Another transfer is running, or the unit is not connected. Try again when it has ended.' });
+            }
         },
         initialize: async (slot) => {
             if (!needUnit()) return;
