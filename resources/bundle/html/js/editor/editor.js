@@ -120,6 +120,8 @@ async function main() {
             }
         }
     });
+    // Connected before the editor was ready.
+    if (kx5.watch.unit) marks.useUnit(kx5.watch.unit.entity);
 
     // The slot name as the unit will hold it, said before anything is written.
     const slotNameLine = (name, stereo) => {
@@ -308,6 +310,7 @@ async function main() {
     const edits = new PatchEdits({ kx5, badges: [$('patch-edited'), $('patch-edited-tab')] });
     kx5.confirmLeave = async (what) => (await edits.ask(what)) !== Choice.cancel;
     kx5.watch.addListener((e) => { if (e.type === 'connected') edits.checkUnit(); });
+    if (connected()) edits.checkUnit();
     buildAreaEditor(kx5, $('patch-editor'), 'PATCH', connected, () => edits.set(true));
     buildAreaEditor(kx5, $('system-editor'), 'SYSTEM', connected);
     const patchTasks = () => kx5.parameter.readTasks(['SETUP%COMMON', ...kx5.map.areaBlocks('PATCH')]);
