@@ -146,7 +146,9 @@ struct WebViewSignals {
 
 WebViewHost::WebViewHost(UiQueue& ui, const AppPaths& paths, const HostOptions& hostOptions,
                          WebViewOptions options)
-    : JavaScriptInterface(ui), options_(std::move(options)) {
+    : JavaScriptInterface(ui), options_(std::move(options)), closeQuestion_([this] {
+          if (onCloseAllowed) onCloseAllowed();
+      }) {
     appName = paths.appName;
     startUrl = options_.startUrl;
     native_ = std::make_unique<NativeHost>(*this, paths, hostOptions);
@@ -236,6 +238,7 @@ void WebViewHost::reload() {
 }
 
 void WebViewHost::detachView() {
+    closeQuestion_.cancel();
     if (!view_) return;
     g_signal_handlers_disconnect_by_data(view_, this);
     WebKitWebView* view = view_;
@@ -264,6 +267,10 @@ void WebViewHost::processEvent() {
         if (batch.full()) send();
     }
     send();
+}
+
+void WebViewHost::askPageToClose() {
+    closeQuestion_.ask(view_);
 }
 
 void WebViewHost::requestClose() {

@@ -238,3 +238,13 @@ test('installBridge puts $native, $event and $load on the window', () => {
     assert.equal(typeof win.$load, 'function');
     assert.equal(native.app.startevent(), true);
 });
+
+test('the host asks before closing: only an onclose answering true keeps the window', () => {
+    const native = createNative(null);
+    const $event = createEventDispatcher(native, { setTimeout: () => {}, setInterval: () => 0, clearInterval: () => {} });
+    assert.equal($event.closing(), false, 'no handler: the window closes');
+    $event.onclose = () => 'yes';
+    assert.equal($event.closing(), false, 'only true counts');
+    $event.onclose = () => true;
+    assert.equal($event.closing(), true);
+});

@@ -1,7 +1,7 @@
 // kx5-sim: the simulated KX-5 unit as a MIDI peer on virtual ALSA or JACK
 // ports. Prints "ready" once its ports exist; SIGUSR1 writes the memory dump,
-// SIGUSR2 clears the faults (and the reply delay), SIGINT/SIGTERM end it
-// (writing the dump too).
+// SIGHUP makes it stop answering, SIGUSR2 clears the faults (and the reply
+// delay), SIGINT/SIGTERM end it (writing the dump too).
 #include "tools/kx5_sim/midi_peer.h"
 #include "tools/kx5_unit/delayed_sender.h"
 #include "tools/kx5_unit/kx5_unit.h"
@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
         sigaddset(&signals, SIGTERM);
         sigaddset(&signals, SIGUSR1);
         sigaddset(&signals, SIGUSR2);
+        sigaddset(&signals, SIGHUP);
         pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
         // The peer exists only after the unit, but the unit's replies go to it.
@@ -98,6 +99,13 @@ int main(int argc, char** argv) {
                 toPeer(m);
         });
         if (options->verbose) unit.setTrace([](const std::string& line) { print("rx " + line); });
+        if (!options->memoryFile.empty()) {
+            std::ifstream in(options->memoryFile, std::ios::binary);
+            if (!in) throw std::runtime_error("cannot read " + options->memoryFile);
+            std::stringstream text;
+            text << in.rdbuf();
+            unit.loadDump(text.str());
+        }
 
         auto receive = [&](const Bytes& bytes, double t) { unit.receive(bytes, t); };
         std::unique_ptr<MidiPeer> peer = options->api == "jack"
@@ -114,6 +122,11 @@ int main(int argc, char** argv) {
             if (sigwait(&signals, &sig) != 0) break;
             if (sig == SIGUSR1) {
                 writeDump(unit, options->dumpFile);
+                continue;
+            }
+            if (sig == SIGHUP) {
+                unit.stopAnswering();
+                print("silent");
                 continue;
             }
             if (sig == SIGUSR2) {

@@ -147,6 +147,13 @@ export function createEventDispatcher(native, timers = globalThis) {
     const $event = {
         pullInterval: 50,
         mode: 'none',
+        // The host asks before its window closes; onclose() answering true
+        // keeps it open (the page then asks the user and closes it itself
+        // with app.exit).
+        onclose: null,
+        closing() {
+            return typeof this.onclose === 'function' && this.onclose() === true;
+        },
         dispatch(text) {
             timers.setTimeout(() => deliver(text), 0);
         },

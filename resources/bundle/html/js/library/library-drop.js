@@ -55,7 +55,7 @@ export async function loadIntoSlots({ slot, paths, slotCount, confirm, load }) {
     if (!fitting.length || !(await confirm({ slots, paths: fitting, left: paths.slice(fitting.length) }))) return result;
     for (let i = 0; i < fitting.length; i++) {
         const end = await load(slots[i], fitting[i]);
-        if (end?.type !== 'finished' || end.error) {
+        if (end?.type !== 'finished' || end.error || end.state === 2) {
             result.stopped = end ?? { type: 'error' };
             break;
         }

@@ -18,10 +18,12 @@ export function createLoadWaiter() {
                 }
             });
         },
-        // Loader events: the end of a load is "finished" or "cancelled", or
-        // an "error" once the loader has let go of the job.
+        // Loader events: the end of a load is "finished", "cancelled" or
+        // "stopped" (the unit went away, or the slot did not verify), or an
+        // "error" once the loader has let go of the job.
         observe(e, busy) {
-            if (e.type === 'finished' || e.type === 'cancelled' || (e.type === 'error' && !busy)) {
+            const ended = e.type === 'finished' || e.type === 'cancelled' || e.type === 'stopped';
+            if (ended || (e.type === 'error' && !busy)) {
                 const r = resolve;
                 resolve = null;
                 r?.(e);
