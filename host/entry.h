@@ -10,7 +10,11 @@ namespace kx5 {
 // The executable's base name without directory and extension.
 std::string appNameFromExecutable(const std::string& argv0);
 
-// The windowed program (host/gtk/ on Linux). Returns the exit code.
+// Takes the window toolkit's own options out of argc/argv (no display needed).
+void takeToolkitArguments(int& argc, char**& argv);
+
+// The windowed program (host/gtk/ on Linux), given the arguments without the
+// toolkit's options. Returns the exit code.
 int runWindow(const std::string& appName, const HostOptions& options, int argc, char** argv);
 
 } // namespace kx5

@@ -9,6 +9,7 @@
 #include "audio/players/audio_recorder.h"
 #include "bridge/javascript_interface.h"
 #include "ir/ir_commands.h"
+#include "library/native_call_library.h"
 #include "midi/midi_client.h"
 #include "midi/midi_system.h"
 #include "midi/native_call_midi.h"
@@ -132,6 +133,7 @@ void NativeHost::createModules() {
     add(std::make_unique<NativeCall_barcode>(o));
     add(std::make_unique<NativeCall_sh>(o));
     add(std::make_unique<NativeCall_util>(o));
+    add(std::make_unique<NativeCall_library>(o));
 }
 
 } // namespace kx5

@@ -1,6 +1,7 @@
 // Everything behind the page's "native" object, independent of any window:
-// the shared device objects and the 21 modules in their fixed order. The
-// window host and the bridge console both build one.
+// the shared device objects and the modules in their fixed order (the 21 of
+// the table, then "library"). The window host and the bridge console both
+// build one.
 #pragma once
 
 #include "bridge/app_paths.h"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test: the C++ tests (normal build), the same tests under
 # AddressSanitizer + UBSan, and whatever else ctest registers (page tests,
-# end-to-end). Ends with one summary line "N passed, N failed".
+# end-to-end). A failed test runs once more before it counts as failed; the
+# line before the last names every test that passed only on that second run
+# ("retried: N (names)"). Ends with one summary line "N passed, N failed".
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/setup/install-packages.sh" || exit 1
@@ -9,16 +11,28 @@ export KX5_JOBS="${KX5_JOBS:-$(nproc)}"
 
 passed=0
 failed=0
-run_suite() { # name build-dir ctest-args...
-    local name="$1" dir="$2"
+retried=()
+# The tests of a ctest log that failed a run and then passed one.
+passed_on_retry() { # log
+    awk '
+        match($0, /Test +#[0-9]+: /) {
+            rest = substr($0, RSTART + RLENGTH)
+            if (!match(rest, / \.+ *(\*\*\*)?/)) next
+            name = substr(rest, 1, RSTART - 1)
+            if (substr(rest, RSTART + RLENGTH) !~ /^Passed/) failed[name] = 1
+            else if ((name in failed) && !(name in seen)) { seen[name] = 1; print name }
+        }' "$1"
+}
+run_suite() { # suite build-dir ctest-args...
+    local suite="$1" dir="$2"
     shift 2
     local log
     log="$(mktemp)"
     (cd "$dir" && ctest --output-on-failure --timeout 600 --repeat until-pass:2 -j "$KX5_JOBS" "$@") 2>&1 | tee "$log"
-    local line p t
+    local line t f
     line="$(grep -E '[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)"
     if [ -z "$line" ]; then
-        echo "test: $name suite did not report a summary"
+        echo "test: $suite suite did not report a summary"
         failed=$((failed + 1))
     else
         t="$(echo "$line" | sed -E 's/.* out of ([0-9]+).*/\1/')"
@@ -26,6 +40,10 @@ run_suite() { # name build-dir ctest-args...
         passed=$((passed + t - f))
         failed=$((failed + f))
     fi
+    local name
+    while IFS= read -r name; do
+        if [ "$suite" = main ]; then retried+=("$name"); else retried+=("$name ($suite)"); fi
+    done < <(passed_on_retry "$log" | LC_ALL=C sort)
     rm -f "$log"
 }
 
@@ -45,5 +63,11 @@ if [ "${KX5_SKIP_SANITIZERS:-0}" != 1 ]; then
     fi
 fi
 
+if [ ${#retried[@]} -eq 0 ]; then
+    echo "retried: 0"
+else
+    list="$(printf ', %s' "${retried[@]}")"
+    echo "retried: ${#retried[@]} (${list#, })"
+fi
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

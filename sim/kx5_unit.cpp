@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <unistd.h>
 
 namespace kx5::sim {
@@ -74,6 +75,37 @@ void Kx5Unit::clearFaults() {
     std::lock_guard lock(mutex_);
     options_.noReply = options_.wrongChecksum = options_.wrongDevice = options_.identityOnly =
         false;
+    options_.dropDt1 = 0;
+    silent_ = false;
+}
+
+void Kx5Unit::stopAnswering() {
+    std::lock_guard lock(mutex_);
+    silent_ = true;
+}
+
+void Kx5Unit::loadDump(const std::string& json) {
+    picojson::value v;
+    const std::string error = picojson::parse(v, json);
+    if (!error.empty()) throw std::runtime_error("dump: " + error);
+    if (!v.is<picojson::object>() || !v.get("blocks").is<picojson::object>())
+        throw std::runtime_error("dump: no \"blocks\" object");
+    std::vector<std::pair<Bytes*, Bytes>> loaded;
+    std::lock_guard lock(mutex_);
+    for (const auto& [id, hex] : v.get("blocks").get<picojson::object>()) {
+        Bytes* block = memory_.block(id);
+        const BlockDef* def = map_.find(id);
+        if (!block || !def) throw std::runtime_error("dump: unknown block " + id);
+        const auto bytes = hex.is<std::string>() ? parseHex(hex.get<std::string>()) : std::nullopt;
+        const bool fits = bytes && (def->variable ? bytes->size() >= 4 && bytes->size() <= def->size
+                                                  : bytes->size() == def->size);
+        if (!fits) throw std::runtime_error("dump: block " + id + " has the wrong size");
+        for (uint8_t b : *bytes)
+            if (b > 0x7F) throw std::runtime_error("dump: block " + id + " holds no data bytes");
+        loaded.emplace_back(block, std::move(*bytes));
+    }
+    for (auto& [block, bytes] : loaded)
+        *block = std::move(bytes);
 }
 
 UnitStats Kx5Unit::stats() const {
@@ -122,6 +154,10 @@ void Kx5Unit::receive(const uint8_t* bytes, size_t size, double t) {
 }
 
 void Kx5Unit::handleMessage(const Bytes& message, double t) {
+    if (silent_) {
+        ++stats_.dropped;
+        return;
+    }
     if (!rate_.accept(message.size(), t)) {
         ++stats_.overruns;
         trace("lost (input overrun): " + std::to_string(message.size()) + " bytes");
@@ -220,6 +256,11 @@ void Kx5Unit::handleRq1(uint32_t address, uint32_t size) {
 void Kx5Unit::handleDt1(uint32_t address, const Bytes& data, const Bytes& raw) {
     if (address >= kCommandArea || address == kCurrentPatchName) {
         if (!handleCommand(address, data, raw)) ++stats_.unknownAddress;
+        return;
+    }
+    if (options_.dropDt1 != 0 && ++memoryDt1s_ == options_.dropDt1) {
+        ++stats_.dropped;
+        trace("lost on purpose: DT1 " + addressText(address));
         return;
     }
     const int index = memory_.write(address, data);
@@ -338,6 +379,7 @@ std::string Kx5Unit::dumpJson() const {
     stats["badChecksums"] = picojson::value(static_cast<double>(stats_.badChecksums));
     stats["unknownAddress"] = picojson::value(static_cast<double>(stats_.unknownAddress));
     stats["replies"] = picojson::value(static_cast<double>(stats_.replies));
+    stats["dropped"] = picojson::value(static_cast<double>(stats_.dropped));
     o["stats"] = picojson::value(stats);
     return picojson::value(o).serialize() + "\n";
 }

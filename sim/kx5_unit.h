@@ -28,6 +28,7 @@ struct UnitOptions {
     bool wrongChecksum = false; // DT1 replies carry a bad checksum
     bool wrongDevice = false;   // answers as another model on another device id
     bool identityOnly = false;  // answers the identity request only (still stores)
+    size_t dropDt1 = 0;         // loses the Nth DT1 into its memory (1: the first), once
 };
 
 struct UnitStats {
@@ -36,6 +37,7 @@ struct UnitStats {
     size_t badChecksums = 0; // DT1/RQ1 ignored for their checksum
     size_t unknownAddress = 0;
     size_t replies = 0;
+    size_t dropped = 0; // DT1 lost on purpose (the drop fault) or while silent
 };
 
 class Kx5Unit {
@@ -56,8 +58,16 @@ class Kx5Unit {
     bool dumpToFile(const std::string& path, std::string* error = nullptr) const;
 
     void setTrace(Trace trace);
-    // The unit answers normally from now on (the fault options off).
+    // The unit answers normally from now on (the fault options off, and
+    // silent no more).
     void clearFaults();
+    // From now on the unit takes nothing in and answers nothing, as a unit
+    // that hung with its port still there; clearFaults() ends it.
+    void stopAnswering();
+    // Replaces the memory with the blocks of a dump (dumpJson's format), as
+    // a unit that kept its memory while it was off. Throws
+    // std::runtime_error naming the first problem; nothing changes then.
+    void loadDump(const std::string& json);
     UnitStats stats() const;
     Bytes blockData(std::string_view id) const;
     bool communicationMode() const;
@@ -85,6 +95,8 @@ class Kx5Unit {
     Bytes partial_;
     bool inSysex_ = false;
     bool communicationMode_ = false;
+    bool silent_ = false;
+    size_t memoryDt1s_ = 0;
 };
 
 } // namespace kx5::sim

@@ -12,6 +12,7 @@ const char* const kSimUsage =
     "  --verbose              print every message received\n"
     "  --dump FILE            write the memory as JSON at exit and on SIGUSR1\n"
     "  --dump-initial FILE    write the power-up memory and exit\n"
+    "  --memory FILE          start with the memory of a dump (a unit that kept it)\n"
     "  --map FILE             address-map definition (default: built in)\n"
     "  --device-id HEX        device identifier (default 10)\n"
     "  --level N              communication level answered (default 0)\n"
@@ -24,6 +25,8 @@ const char* const kSimUsage =
     "  --wrong-checksum       answer with bad checksums\n"
     "  --wrong-device         answer as another model and device\n"
     "  --identity-only        answer the identity request, nothing else\n"
+    "  --drop-dt1 N           lose the Nth DT1 written into the memory (once)\n"
+    "SIGHUP: the unit stops taking in and answering anything (its ports stay).\n"
     "SIGUSR2 clears every fault and the reply delay: the unit answers normally.\n";
 
 namespace {
@@ -68,6 +71,10 @@ std::optional<SimOptions> parseSimOptions(const std::vector<std::string>& args,
                 o.dumpFile = value();
             else if (a == "--dump-initial")
                 o.dumpInitialFile = value();
+            else if (a == "--memory")
+                o.memoryFile = value();
+            else if (a == "--drop-dt1")
+                o.unit.dropDt1 = static_cast<size_t>(number(a, value(), 10, 1, 1 << 30));
             else if (a == "--map")
                 o.mapFile = value();
             else if (a == "--device-id")

@@ -16,6 +16,7 @@ struct SimOptions {
     std::string mapFile;           // empty: the built-in definition
     std::string dumpFile;          // written at exit and on SIGUSR1
     std::string dumpInitialFile;   // write the power-up memory and exit
+    std::string memoryFile;        // start with the memory of this dump
     int replyDelayMs = 0;
     bool verbose = false;
     bool help = false;

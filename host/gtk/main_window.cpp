@@ -22,7 +22,13 @@ Size workAreaNear(GtkWidget* window, int x, int y, bool havePosition) {
 } // namespace
 
 struct MainWindowSignals {
+    // The page has its say first (unsaved edits); the window closes once
+    // it lets it.
     static gboolean deleteEvent(GtkWidget*, GdkEvent*, MainWindow* self) {
+        if (!self->closeAllowed_) {
+            self->host_.askPageToClose();
+            return TRUE;
+        }
         self->savePlacement();
         return FALSE;
     }
@@ -76,6 +82,10 @@ MainWindow::MainWindow(WebViewHost& host, std::string settingsPath,
         if (window_) gtk_window_set_title(GTK_WINDOW(window_), title.c_str());
     };
     host_.onCloseRequested = [this] { close(); };
+    host_.onCloseAllowed = [this] {
+        closeAllowed_ = true;
+        close();
+    };
     host_.onPageCrashed = [this](const std::string& message) { showCrashNotice(message); };
     host_.onPageShown = [this] {
         if (infoBar_) gtk_widget_hide(infoBar_);
@@ -88,6 +98,7 @@ MainWindow::MainWindow(WebViewHost& host, std::string settingsPath,
 MainWindow::~MainWindow() {
     host_.onTitleChanged = nullptr;
     host_.onCloseRequested = nullptr;
+    host_.onCloseAllowed = nullptr;
     host_.onPageCrashed = nullptr;
     host_.onPageShown = nullptr;
     if (window_) {

@@ -28,8 +28,9 @@ class MainWindow {
     void show();
     // Brings the window forward, restoring it when minimized.
     void present();
-    // Closes the way the user closing the window does: placement saved,
-    // window destroyed.
+    // Closes the way the user closing the window does: the page may keep
+    // the window open (and closes it itself once the user agrees);
+    // placement saved, window destroyed.
     void close();
     GtkWindow* window() const;
 
@@ -50,6 +51,7 @@ class MainWindow {
     WindowPlacement normal_;
     bool maximized_ = false;
     bool destroyed_ = false;
+    bool closeAllowed_ = false;
 };
 
 } // namespace kx5

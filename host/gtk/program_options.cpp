@@ -1,14 +1,8 @@
 #include "host/gtk/program_options.h"
 
+#include "host/command_line.h"
+
 namespace kx5 {
-namespace {
-
-// Switches of the modules whose value is the next argument.
-bool takesSeparateValue(const std::string& a) {
-    return a == "--simulated-unit-dump" || a == "--simulated-unit-reply-delay";
-}
-
-} // namespace
 
 ProgramOptions parseProgramOptions(const std::vector<std::string>& arguments) {
     ProgramOptions o;
@@ -24,7 +18,7 @@ ProgramOptions parseProgramOptions(const std::vector<std::string>& arguments) {
         } else if (switches && a.rfind("--bundle=", 0) == 0) {
             o.bundleFolder = a.substr(9);
             if (o.bundleFolder.empty()) o.error = "--bundle needs a folder";
-        } else if (switches && takesSeparateValue(a)) {
+        } else if (switches && switchTakesNextArgument(a)) {
             ++i; // its value is not a file to open
         } else if (switches && a.size() > 2 && a.rfind("--", 0) == 0) {
             // Switches of the modules (they read the whole command line).

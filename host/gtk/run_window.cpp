@@ -35,6 +35,16 @@ std::string executableFolder() {
     return path.substr(0, path.rfind('/') + 1);
 }
 
+// WebKit loads the bridge's web extension from a folder of its own: next to
+// the program in the build tree, or where the installation puts it (relative
+// to the program, so an unpacked or relocated installation finds it too).
+std::string webExtensionFolder() {
+    const std::string exe = executableFolder();
+    const std::string installed = exe + KX5_WEB_EXTENSION_FROM_BINDIR;
+    if (g_file_test(installed.c_str(), G_FILE_TEST_IS_DIR)) return installed;
+    return exe + "webkit-extensions";
+}
+
 // The start page of a bundle folder given on the command line (it holds
 // html/index.html like the installed one).
 std::string startUrlOfFolder(const std::string& folder) {
@@ -58,9 +68,11 @@ gboolean closeOnSignal(gpointer window) {
 
 } // namespace
 
-int runWindow(const std::string& appName, const HostOptions& hostOptions, int argc, char** argv) {
-    // GTK's own options (--display...) are taken out before ours are read.
+void takeToolkitArguments(int& argc, char**& argv) {
     gtk_parse_args(&argc, &argv);
+}
+
+int runWindow(const std::string& appName, const HostOptions& hostOptions, int argc, char** argv) {
     const ProgramOptions options =
         parseProgramOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!options.error.empty()) {
@@ -87,7 +99,7 @@ int runWindow(const std::string& appName, const HostOptions& hostOptions, int ar
     viewOptions.startUrl = options.bundleFolder.empty() ? installBundle(paths)
                                                         : startUrlOfFolder(options.bundleFolder);
     viewOptions.bundleFolder = bundleFolderOf(viewOptions.startUrl);
-    viewOptions.extensionFolder = executableFolder() + "webkit-extensions";
+    viewOptions.extensionFolder = webExtensionFolder();
     viewOptions.developerTools = options.developerTools;
     viewOptions.automation = options.automation;
 

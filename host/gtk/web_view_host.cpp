@@ -143,7 +143,9 @@ struct WebViewSignals {
 
 WebViewHost::WebViewHost(UiQueue& ui, const AppPaths& paths, const HostOptions& hostOptions,
                          WebViewOptions options)
-    : JavaScriptInterface(ui), options_(std::move(options)) {
+    : JavaScriptInterface(ui), options_(std::move(options)), closeQuestion_([this] {
+          if (onCloseAllowed) onCloseAllowed();
+      }) {
     appName = paths.appName;
     startUrl = options_.startUrl;
     native_ = std::make_unique<NativeHost>(*this, paths, hostOptions);
@@ -233,6 +235,7 @@ void WebViewHost::reload() {
 }
 
 void WebViewHost::detachView() {
+    closeQuestion_.cancel();
     if (!view_) return;
     g_signal_handlers_disconnect_by_data(view_.get(), this);
     // Null before the last reference goes: what runs meanwhile sees no view.
@@ -260,6 +263,10 @@ void WebViewHost::processEvent() {
         if (batch.full()) send();
     }
     send();
+}
+
+void WebViewHost::askPageToClose() {
+    closeQuestion_.ask(view_.get());
 }
 
 void WebViewHost::requestClose() {

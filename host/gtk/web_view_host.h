@@ -6,6 +6,7 @@
 #include "bridge/glib_handles.h"
 #include "bridge/javascript_interface.h"
 #include "host/gtk/bridge_server.h"
+#include "host/gtk/page_close_question.h"
 #include "host/native_host.h"
 
 #include <functional>
@@ -47,6 +48,9 @@ class WebViewHost final : public JavaScriptInterface, private BridgeServer::Hand
     void navigate(const std::string& url) override;
     void processEvent() override;
     void requestClose() override;
+    // The window is to close: the page may keep it open (it then asks the
+    // user and closes it itself); onCloseAllowed runs when it may close.
+    void askPageToClose();
 
     NativeHost& native() { return *native_; }
     // Tears the modules down (workers joined); no calls are served afterwards.
@@ -54,6 +58,7 @@ class WebViewHost final : public JavaScriptInterface, private BridgeServer::Hand
 
     // Set by the window.
     std::function<void()> onCloseRequested;
+    std::function<void()> onCloseAllowed;
     std::function<void(const std::string&)> onTitleChanged;
     std::function<void(const std::string& reason)> onPageCrashed;
     // A document is being shown (after a crash: the page is back).
@@ -84,6 +89,7 @@ class WebViewHost final : public JavaScriptInterface, private BridgeServer::Hand
     // The addresses of the current drag and when it was last dropped.
     std::vector<std::string> draggedUris_;
     long long dropTime_ = 0;
+    PageCloseQuestion closeQuestion_;
 };
 
 } // namespace kx5

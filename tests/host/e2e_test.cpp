@@ -16,6 +16,7 @@
 #include <thread>
 
 #include <csignal>
+#include <cstdlib>
 
 using namespace kx5::e2e;
 
@@ -435,8 +436,17 @@ TEST_F(EndToEnd, APageWhoseProcessDiedCanBeReloaded) {
     EXPECT_EQ(p->close(), 0);
 }
 
-TEST_F(EndToEnd, TheProductStartsOnItsInstalledBundle) {
+// The program as `cmake --install` (and the package) lays it out: its web
+// extension found from its own folder, its built-in bundle unpacked into the
+// data folder, the version in the page's About dialog.
+TEST_F(EndToEnd, TheInstalledProgramStartsOnItsBundleWithItsBridgeAndVersion) {
+    const std::string prefix = home.path() + "/installed";
+    ASSERT_EQ(
+        std::system(
+            ("cmake --install '" KX5_BUILD_DIR "' --prefix '" + prefix + "' >/dev/null").c_str()),
+        0);
     ProgramOptions options;
+    options.executable = prefix + "/bin/kx5-editor";
     options.testBundle = false;
     auto p = start(options);
     ASSERT_TRUE(p->ready());
@@ -448,6 +458,16 @@ TEST_F(EndToEnd, TheProductStartsOnItsInstalledBundle) {
                     .get<bool>());
     std::this_thread::sleep_for(std::chrono::seconds(2));
     p->screenshot("product-start-page");
+
+    d.execute("document.getElementById('about-button').click()");
+    ASSERT_TRUE(d.waitFor("return document.getElementById('dialog').open", 10000));
+    EXPECT_EQ(
+        d.execute("return document.getElementById('dialog-title').textContent").get<std::string>(),
+        "About KX-5 Editor");
+    const std::string text =
+        d.execute("return document.getElementById('dialog-text').textContent").get<std::string>();
+    EXPECT_EQ(text.rfind("Version " KX5_VERSION ".", 0), 0u) << text;
+    p->screenshot("product-about");
     EXPECT_EQ(p->close(), 0);
 }
 

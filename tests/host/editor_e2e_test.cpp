@@ -4,9 +4,11 @@
 // What the unit holds afterwards is read from its memory dump. Screenshots
 // and logs go to the artifacts folder.
 #include "tests/host/e2e/editor_page.h"
+#include "tests/host/e2e/library_panel.h"
 #include "tests/host/e2e/program_under_test.h"
 #include "tests/host/e2e/shared_world_test.h"
 #include "tests/host/e2e/unit_dump.h"
+#include "tests/host/e2e/unit_name.h"
 #include "tests/host/e2e/x11_session.h"
 #include "tests/support/jack_server.h"
 
@@ -218,6 +220,49 @@ class EditorWithUnit : public SharedWorldTest {
                    .evaluate_as_boolean();
     }
 
+    // Hands a WAV file to the running program and starts loading it into
+    // the slot (0-based), without waiting for the end.
+    bool startLoad(const std::string& path, int slot) {
+        return program->startAgain({path}) == 0 && page->startHandedFile(slot, std::nullopt, kWait);
+    }
+
+    // The unit's memory dump as written (SIGUSR1), whole.
+    std::string dumpText() {
+        std::filesystem::remove(dumpPath);
+        sim->signal(SIGUSR1);
+        waitUntil([&] { return std::filesystem::exists(dumpPath); }, 30000);
+        return readWholeFile(dumpPath).value_or("");
+    }
+
+    // Unplugged: the unit ends (writing its memory) and its ports go away.
+    // Returns a copy of the memory it had, for starting it again with it,
+    // as a unit keeps its memory while it is off.
+    std::string unplugUnit() {
+        EXPECT_EQ(sim->stop(), 0);
+        const std::string kept = home.path() + "/kept-memory.json";
+        std::filesystem::copy_file(dumpPath, kept,
+                                   std::filesystem::copy_options::overwrite_existing);
+        return kept;
+    }
+
+    // The unit (with faults when given) and the program, connected.
+    bool connected(const std::vector<std::string>& faults = {}) {
+        return startUnit(faults) && startProgram() && page->waitConnected(kWait);
+    }
+
+    // The unit is back: the editor offers to finish what was interrupted;
+    // Finish, and the title of the message it ends with.
+    std::string finishWhenBack() {
+        if (!page->waitDialog("The unit is back", kWait) || !page->press("Finish")) return {};
+        return page->waitTransferEnd(kWait);
+    }
+
+    bool waitLinkState(const std::string& state, int timeoutMs) {
+        return program->driver().waitFor(
+            "return document.getElementById('link-state')?.dataset.state === '" + state + "'",
+            timeoutMs);
+    }
+
     // The slot list shows the slot's state (0 empty, 1 loaded).
     bool waitSlotState(int slot, int state) {
         return program->driver().waitFor(
@@ -274,12 +319,14 @@ TEST_F(EditorWithUnit, HandedWavFilesLoadIntoTheChosenSlotsOfTheUnit) {
     const auto slot4 = slotOfDump(*memory, 4);
     ASSERT_TRUE(slot3 && slot4);
     // The name is the base name in printable ASCII (a data byte of 0x80 or
-    // more cannot travel in a DT1); the file name keeps its UTF-8 bytes.
-    EXPECT_EQ(slot3->name, "Kabinett ?");
+    // more cannot travel in a DT1), accented letters as their base letter;
+    // the file name keeps its UTF-8 bytes.
+    EXPECT_EQ(slot3->name, "Kabinett U");
+    EXPECT_EQ(slot3->name, unitSlotName("Kabinett Ü"));
     EXPECT_EQ(slot3->file, "Kabinett Ü.wav");
     EXPECT_EQ(slot3->fileBytes, std::string("Kabinett Ü.wav").size());
     EXPECT_TRUE(slot3->words == monoWords) << "slot 3 differs from its coefficient file";
-    EXPECT_EQ(slot4->name, "[R]Raum ? rechts");
+    EXPECT_EQ(slot4->name, "[R]Raum A rechts");
     EXPECT_EQ(slot4->file, "Raum Ä rechts.wav");
     EXPECT_EQ(slot4->fileBytes, std::string("Raum Ä rechts.wav").size());
     EXPECT_TRUE(slot4->words == stereoWords) << "slot 4 differs from its coefficient file";
@@ -316,7 +363,9 @@ TEST_F(EditorWithUnit, RestoringABackupPutsBackWhatTheBackupHeld) {
     ASSERT_TRUE(x.ok());
     ASSERT_TRUE(page->click("#backup-button"));
     ASSERT_TRUE(page->waitDialog("Back up the unit", kWait));
-    EXPECT_NE(page->dialogText().find("IR slots 1, 2."), std::string::npos) << page->dialogText();
+    EXPECT_NE(page->dialogText().find("IR slots 1 \"Erste Box\", 2 \"Zweite Box\"."),
+              std::string::npos)
+        << page->dialogText();
     ASSERT_TRUE(page->press("Choose file…"));
     ASSERT_TRUE(x.waitForWindow("Save File", 30000));
     ASSERT_TRUE(x.focusWindow("Save File"));
@@ -430,4 +479,366 @@ TEST_F(EditorWithUnit, UnpluggingTheUnitShowsTheDisconnectedDialog) {
     ASSERT_TRUE(page->waitConnected(kWait)) << page->linkState();
     shot("connected-again");
     EXPECT_EQ(program->close(), 0);
+}
+
+TEST_F(EditorWithUnit, LibraryRowsFoundBySearchAndDraggedOntoSlotsLoadThere) {
+    const std::string pack = files + "/IR Pack";
+    std::filesystem::create_directories(pack + "/Closed Back");
+    writeWav(pack + "/Closed Back/Kabinett Zwei.wav", {decayingNoise(7, 0.03)});
+    writeWav(pack + "/Other.wav", {decayingNoise(8, 0.06)});
+    writeWav(pack + "/Raum Drei.wav", {decayingNoise(9, 0.01)});
+    std::ofstream(pack + "/notes.wav") << "not audio";
+
+    ASSERT_TRUE(startUnit());
+    ASSERT_TRUE(startProgram());
+    ASSERT_TRUE(page->waitConnected(kWait)) << page->linkState();
+    X11Session x(world->display());
+    ASSERT_TRUE(x.ok());
+    LibraryPanel library(program->driver(), x);
+    ASSERT_TRUE(library.addFolder(pack, kWait));
+    ASSERT_TRUE(library.waitRows(3, kWait)) << library.status();
+    EXPECT_NE(library.status().find("3 IRs · 1 skipped"), std::string::npos) << library.status();
+    shot("library-folder-added");
+
+    // Found as the name is typed; dropped on slot 2 it loads as a file does.
+    ASSERT_TRUE(library.typeSearch("zwei"));
+    ASSERT_TRUE(library.waitRows(1, kWait));
+    EXPECT_EQ(library.rowNames(), std::vector<std::string>{"Kabinett Zwei.wav"});
+    shot("library-search");
+    ASSERT_TRUE(library.dragRowToSlot(0, 1));
+    ASSERT_TRUE(page->waitDialog("Load into slot 2?", kWait)) << page->dialogTitle();
+    ASSERT_TRUE(page->press("Load"));
+    ASSERT_TRUE(program->driver().waitFor(
+        "return document.getElementById('dialog-title').textContent === 'Finished'", kWait))
+        << page->dialogTitle() << ": " << page->dialogText();
+    ASSERT_TRUE(page->press("OK"));
+    const auto firstWords = lastCoefficients("library-slot2.tmp");
+
+    // Two rows picked together go into slots 5 and 6, one after the other.
+    ASSERT_TRUE(page->click("#library-search"));
+    x.pressKey("a", true);
+    x.pressKey("BackSpace");
+    ASSERT_TRUE(library.waitRows(3, kWait));
+    EXPECT_EQ(library.rowNames(),
+              (std::vector<std::string>{"Kabinett Zwei.wav", "Other.wav", "Raum Drei.wav"}));
+    ASSERT_TRUE(library.clickRow(1));
+    ASSERT_TRUE(library.clickRow(2, true));
+    shot("library-two-selected");
+    ASSERT_TRUE(library.dragRowToSlot(2, 4));
+    ASSERT_TRUE(page->waitDialog("Load 2 files into slots 5–6?", kWait)) << page->dialogTitle();
+    ASSERT_TRUE(page->press("Load"));
+    ASSERT_TRUE(program->driver().waitFor(
+        "return document.getElementById('dialog-text').textContent.includes('Slot 6 now holds')",
+        kWait))
+        << page->dialogTitle() << ": " << page->dialogText();
+    shot("library-two-loaded");
+    ASSERT_TRUE(page->press("OK"));
+    const auto lastWords = lastCoefficients("library-slot6.tmp");
+
+    const auto memory = unitMemory();
+    ASSERT_TRUE(memory);
+    const auto slot2 = slotOfDump(*memory, 2);
+    const auto slot5 = slotOfDump(*memory, 5);
+    const auto slot6 = slotOfDump(*memory, 6);
+    ASSERT_TRUE(slot2 && slot5 && slot6);
+    EXPECT_EQ(slot2->name, "Kabinett Zwei");
+    EXPECT_EQ(slot2->file, "Kabinett Zwei.wav");
+    EXPECT_EQ(slot2->words.size(), 3354u);
+    EXPECT_TRUE(slot2->words == firstWords) << "slot 2 differs from its coefficient file";
+    EXPECT_EQ(slot5->name, "Other");
+    EXPECT_EQ(slot6->name, "Raum Drei");
+    EXPECT_TRUE(slot6->words == lastWords) << "slot 6 differs from its coefficient file";
+    EXPECT_FALSE(slot5->words == slot6->words);
+    EXPECT_EQ(memory->at("IRDATA%STATUS").substr(0, 12), "000100000101");
+    EXPECT_EQ(program->close(), 0);
+}
+
+// A DT1 the unit loses is found by the verify and sent again; a unit that
+// stops answering in the middle of a load (its port still there) ends it
+// with the slot marked incomplete, and when it answers again the editor
+// connects by itself and finishes the load. An idle unit that stops
+// answering is no longer shown as connected.
+TEST_F(EditorWithUnit, LostMessagesAndAUnitThatStopsAnsweringNeverLeaveASilentHalfState) {
+    const std::string first = files + "/Erste Box.wav";
+    const std::string second = files + "/Brücke 2x12.wav";
+    writeWav(first, {decayingNoise(7, 0.03)});
+    writeWav(second, {decayingNoise(8, 0.06)});
+    // The 60th DT1 into the unit's memory is lost: inside the first load's
+    // coefficients.
+    ASSERT_TRUE(connected({"--drop-dt1", "60"})) << page->linkState();
+
+    ASSERT_NO_FATAL_FAILURE(loadWav(first, 0, std::nullopt));
+    const auto firstWords = lastCoefficients("slot1.tmp");
+    std::string dump = dumpText();
+    EXPECT_EQ(statOfDump(dump, "dropped"), 1.0);
+    auto slot = slotOfDump(dump, 1);
+    ASSERT_TRUE(slot);
+    EXPECT_TRUE(slot->words == firstWords) << "the lost message was not sent again";
+
+    // Silent while the second file is being written: the write list goes
+    // out, the verify gets no answer.
+    ASSERT_TRUE(startLoad(second, 1));
+    ASSERT_TRUE(page->waitProgress("Writing to the unit", 30, kWait)) << page->dialogText();
+    sim->signal(SIGHUP);
+    ASSERT_TRUE(waitForSimLine("silent", 30000));
+    ASSERT_EQ(page->waitTransferEnd(kWait), "Loading stopped") << page->dialogText();
+    EXPECT_NE(page->dialogText().find("The unit stopped answering."), std::string::npos)
+        << page->dialogText();
+    shot("load-stopped");
+    EXPECT_EQ(page->linkState(), "silent");
+    EXPECT_EQ(page->slotState(1), "incomplete");
+    EXPECT_EQ(page->slotState(0), "1");
+    ASSERT_TRUE(page->press("Close"));
+    const auto secondWords = lastCoefficients("slot2.tmp");
+    slot = slotOfDump(dumpText(), 2);
+    ASSERT_TRUE(slot);
+    EXPECT_FALSE(slot->words == secondWords) << "the screen says incomplete: so is the unit";
+
+    // It answers again: connected by itself, offered the rest of the load.
+    sim->signal(SIGUSR2);
+    ASSERT_TRUE(page->waitDialog("The unit is back", kWait)) << page->dialogTitle();
+    EXPECT_EQ(page->linkState(), "connected");
+    ASSERT_TRUE(page->press("Finish"));
+    ASSERT_EQ(page->waitTransferEnd(kWait), "Finished") << page->dialogText();
+    shot("load-finished-after-silence");
+    ASSERT_TRUE(page->press("OK"));
+    const auto memory = unitMemory();
+    ASSERT_TRUE(memory);
+    slot = slotOfDump(*memory, 2);
+    EXPECT_TRUE(slot->words == secondWords);
+    EXPECT_EQ(slot->name, "Brucke 2x12");
+    EXPECT_EQ(slot->name, unitSlotName("Brücke 2x12"));
+    EXPECT_EQ(memory->at("IRDATA%STATUS").substr(0, 4), "0101");
+    EXPECT_EQ(page->slotState(1), "1");
+    EXPECT_EQ(page->slotName(1), "Brucke 2x12");
+
+    // Idle and silent: the header stops saying connected.
+    sim->signal(SIGHUP);
+    ASSERT_TRUE(waitLinkState("silent", 60000)) << page->linkState();
+    sim->signal(SIGUSR2);
+    ASSERT_TRUE(page->waitConnected(kWait)) << page->linkState();
+    EXPECT_EQ(program->close(), 0);
+}
+
+// Cancel in the middle of a write leaves the slot marked incomplete and
+// says what was written; a unit unplugged in the middle of a load stops
+// the progress at once, and plugged in again (with its memory) it is
+// connected by itself and the load finished.
+TEST_F(EditorWithUnit, ACancelledOrUnpluggedLoadIsShownAsIncompleteUntilFinished) {
+    const std::string first = files + "/Dritte Box.wav";
+    const std::string second = files + "/Vierte Box.wav";
+    writeWav(first, {decayingNoise(9, 0.04)});
+    writeWav(second, {decayingNoise(10, 0.02)});
+    ASSERT_TRUE(connected()) << page->linkState();
+
+    ASSERT_TRUE(startLoad(first, 2));
+    ASSERT_TRUE(page->waitProgress("Writing to the unit", 20, kWait)) << page->dialogText();
+    ASSERT_TRUE(page->press("Cancel"));
+    ASSERT_TRUE(page->waitDialog("Loading cancelled", kWait)) << page->dialogTitle();
+    EXPECT_NE(page->dialogText().find("Slot 3 was only partly written. Sent: "), std::string::npos)
+        << page->dialogText();
+    shot("load-cancelled");
+    ASSERT_TRUE(page->press("Close"));
+    EXPECT_EQ(page->slotState(2), "incomplete");
+    auto slot = slotOfDump(dumpText(), 3);
+    ASSERT_TRUE(slot);
+    EXPECT_EQ(page->slotName(2), slot->name) << "the name shown is the one the unit holds";
+    EXPECT_EQ(slot->name, "Dritte Box");
+    EXPECT_FALSE(slot->words == lastCoefficients("slot3.tmp"));
+
+    ASSERT_TRUE(startLoad(second, 3));
+    ASSERT_TRUE(page->waitProgress("Writing to the unit", 30, kWait)) << page->dialogText();
+    const std::string kept = unplugUnit();
+    ASSERT_EQ(page->waitTransferEnd(kWait), "Loading stopped") << page->dialogText();
+    EXPECT_NE(page->dialogText().find("The unit was disconnected."), std::string::npos)
+        << page->dialogText();
+    EXPECT_EQ(page->linkState(), "error");
+    EXPECT_EQ(program->driver()
+                  .execute("return document.getElementById('port-select').selectedOptions[0]"
+                           "?.textContent ?? ''")
+                  .to_str(),
+              "KX-5 Sim (not connected)");
+    shot("load-unplugged");
+    ASSERT_TRUE(page->press("Close"));
+    EXPECT_EQ(page->slotState(3), "incomplete");
+
+    ASSERT_TRUE(startUnit({"--memory", kept}));
+    ASSERT_EQ(finishWhenBack(), "Finished") << page->dialogTitle() << ": " << page->dialogText();
+    ASSERT_TRUE(page->press("OK"));
+    const auto memory = unitMemory();
+    ASSERT_TRUE(memory);
+    slot = slotOfDump(*memory, 4);
+    EXPECT_TRUE(slot->words == lastCoefficients("slot4.tmp"));
+    EXPECT_EQ(page->slotState(3), "1");
+    EXPECT_EQ(page->slotState(2), "incomplete") << "the cancelled slot still is";
+    EXPECT_EQ(program->close(), 0);
+}
+
+// A backup the unit interrupts saves nothing and says what it read; finished
+// when the unit answers again, it holds exactly the slots it listed. A
+// restore says what the file holds, can clear the slots the file has no
+// data for, and one the unit interrupts is finished when it is back.
+TEST_F(EditorWithUnit, BackupsAndRestoresAreCompleteOrSayWhatIsMissing) {
+    const std::string boxed = files + "/Zweite Box.wav";
+    const std::string later = files + "/Fuenfte Box.wav";
+    writeWav(boxed, {decayingNoise(11, 0.03)});
+    writeWav(later, {decayingNoise(12, 0.05)});
+    const std::string backupFile = files + "/before the gig.alb";
+    ASSERT_TRUE(connected()) << page->linkState();
+    ASSERT_NO_FATAL_FAILURE(loadWav(boxed, 1, std::nullopt));
+    const auto boxedWords = lastCoefficients("slot2.tmp");
+
+    X11Session x(world->display());
+    ASSERT_TRUE(x.ok());
+    ASSERT_TRUE(page->click("#backup-button"));
+    ASSERT_TRUE(page->waitDialog("Back up the unit", kWait));
+    EXPECT_NE(page->dialogText().find("IR slot 2 \"Zweite Box\"."), std::string::npos)
+        << page->dialogText();
+    ASSERT_TRUE(page->press("Choose file…"));
+    ASSERT_TRUE(x.waitForWindow("Save File", 30000));
+    ASSERT_TRUE(x.focusWindow("Save File"));
+    x.pressKey("a", true);
+    x.typeText(backupFile);
+    x.pressKey("Return");
+    ASSERT_TRUE(page->waitProgress("Reading from the unit", 20, kWait)) << page->dialogText();
+    sim->signal(SIGHUP);
+    ASSERT_EQ(page->waitTransferEnd(kWait), "Backup stopped") << page->dialogText();
+    EXPECT_NE(page->dialogText().find("Not read yet: slot 2. Nothing was saved."),
+              std::string::npos)
+        << page->dialogText();
+    shot("backup-stopped");
+    EXPECT_FALSE(std::filesystem::exists(backupFile));
+    ASSERT_TRUE(page->press("Close"));
+    sim->signal(SIGUSR2);
+    ASSERT_EQ(finishWhenBack(), "Backup saved")
+        << page->dialogTitle() << ": " << page->dialogText();
+    EXPECT_NE(page->dialogText().find("It holds system settings, 2 user patches, IR slot 2 "
+                                      "\"Zweite Box\", as listed."),
+              std::string::npos)
+        << page->dialogText();
+    ASSERT_TRUE(page->press("OK"));
+    const auto saved = readWholeFile(backupFile);
+    ASSERT_TRUE(saved);
+    picojson::value file;
+    ASSERT_TRUE(picojson::parse(file, *saved).empty());
+    const auto& slots = file.get("irData").get<picojson::array>();
+    ASSERT_EQ(slots.size(), 11u);
+    for (size_t k = 0; k < slots.size(); ++k)
+        EXPECT_EQ(slots[k].is<picojson::object>(), k == 1) << "slot " << k + 1;
+
+    // Slot 5 loaded since; the restore is to leave the unit as the backup.
+    ASSERT_NO_FATAL_FAILURE(loadWav(later, 4, std::nullopt));
+    ASSERT_TRUE(clickSlotButton(1, "Clear"));
+    ASSERT_TRUE(page->waitDialog("Clear slot 2?", kWait));
+    ASSERT_TRUE(page->press("Clear"));
+    ASSERT_TRUE(waitSlotState(1, 0));
+    ASSERT_EQ(program->startAgain({backupFile}), 0);
+    ASSERT_TRUE(page->waitDialog("Restore this backup?", kWait)) << page->dialogTitle();
+    EXPECT_NE(page->dialogText().find("IR slot 2 \"Zweite Box\""), std::string::npos)
+        << page->dialogText();
+    ASSERT_TRUE(program->driver()
+                    .execute("const s = document.getElementById('restore-empty');"
+                             "if (!s) return false; s.value = 'clear'; return true")
+                    .evaluate_as_boolean());
+    shot("restore-question");
+    ASSERT_TRUE(page->press("Restore"));
+    ASSERT_TRUE(page->waitProgress("Writing to the unit", 30, kWait)) << page->dialogText();
+    const std::string kept = unplugUnit();
+    ASSERT_EQ(page->waitTransferEnd(kWait), "Restore stopped") << page->dialogText();
+    EXPECT_NE(page->dialogText().find("Cleared: slots 1, 3, 4, 5, 6, 7, 8, 9, 10, 11."),
+              std::string::npos)
+        << page->dialogText();
+    ASSERT_TRUE(page->press("Close"));
+    EXPECT_EQ(page->slotState(1), "incomplete");
+
+    ASSERT_TRUE(startUnit({"--memory", kept}));
+    ASSERT_EQ(finishWhenBack(), "Backup restored")
+        << page->dialogTitle() << ": " << page->dialogText();
+    shot("restore-finished");
+    ASSERT_TRUE(page->press("OK"));
+    const auto memory = unitMemory();
+    ASSERT_TRUE(memory);
+    EXPECT_EQ(memory->at("IRDATA%STATUS").substr(0, 22), "0001000000000000000000");
+    const auto slot2 = slotOfDump(*memory, 2);
+    EXPECT_TRUE(slot2->words == boxedWords);
+    EXPECT_EQ(slot2->name, "Zweite Box");
+    EXPECT_EQ(slotOfDump(*memory, 5)->name, "") << "slot 5 cleared";
+    EXPECT_EQ(page->slotState(1), "1");
+    EXPECT_EQ(page->slotState(4), "0");
+    EXPECT_EQ(program->close(), 0);
+}
+
+// Patch edits are marked; switching patch or closing the window with them
+// asks first.
+TEST_F(EditorWithUnit, UnsavedPatchEditsAreMarkedAndNotLostWithoutAWord) {
+    ASSERT_TRUE(connected()) << page->linkState();
+    const auto edited = [&] {
+        return program->driver()
+            .execute("return !document.getElementById('patch-edited').hidden")
+            .evaluate_as_boolean();
+    };
+    const auto choosePatch = [&](int n) {
+        return program->driver()
+            .execute("const s = document.getElementById('patch-select');"
+                     "s.value = arguments[0]; s.dispatchEvent(new Event('change')); return true",
+                     {picojson::value(std::to_string(n))})
+            .evaluate_as_boolean();
+    };
+    // A slider moved with the keyboard, as a user does (real key presses).
+    X11Session x(world->display());
+    ASSERT_TRUE(x.ok());
+    const auto nudge = [&](const std::string& label) {
+        if (!page->click("#patch-editor input[type='range'][aria-label='" + label + "']"))
+            return false;
+        if (!x.focusWindow("KX-5 Editor")) return false;
+        for (int i = 0; i < 5; ++i)
+            x.pressKey("Right");
+        return true;
+    };
+    ASSERT_TRUE(page->click("#tab-patch"));
+    EXPECT_FALSE(edited());
+    ASSERT_TRUE(nudge("GAIN"));
+    ASSERT_TRUE(
+        program->driver().waitFor("return !document.getElementById('patch-edited').hidden", 10000));
+    const std::string gain = program->driver()
+                                 .execute("return document.querySelector(\"#patch-editor "
+                                          "input[aria-label='GAIN']\").value")
+                                 .to_str();
+    ASSERT_NE(gain, "50");
+    shot("patch-edited");
+
+    ASSERT_TRUE(choosePatch(1));
+    ASSERT_TRUE(page->waitDialog("Unsaved patch edits", kWait));
+    ASSERT_TRUE(page->press("Cancel"));
+    EXPECT_TRUE(edited());
+    EXPECT_EQ(
+        program->driver().execute("return document.getElementById('patch-select').value").to_str(),
+        "0");
+    ASSERT_TRUE(choosePatch(1));
+    ASSERT_TRUE(page->waitDialog("Unsaved patch edits", kWait));
+    ASSERT_TRUE(page->press("Write to user patch 1"));
+    ASSERT_TRUE(
+        program->driver().waitFor("return document.getElementById('patch-edited').hidden", kWait));
+    std::optional<DumpBlocks> memory;
+    ASSERT_TRUE(waitUntil(
+        [&] { return (memory = unitMemory()) && memory->at("SETUP%COMMON").substr(0, 2) == "01"; },
+        30000));
+    // GAIN is the third byte of the amp block.
+    EXPECT_EQ(std::stoi(memory->at("PATCH(1)%AMP").substr(4, 2), nullptr, 16), std::stoi(gain));
+
+    // Edited again, then the window is closed: it asks; Discard closes.
+    ASSERT_TRUE(nudge("BASS"));
+    ASSERT_TRUE(
+        program->driver().waitFor("return !document.getElementById('patch-edited').hidden", 10000));
+    program->process().signal(SIGTERM);
+    ASSERT_TRUE(page->waitDialog("Unsaved patch edits", kWait));
+    EXPECT_TRUE(program->process().running());
+    shot("close-asks");
+    ASSERT_TRUE(program->driver()
+                    .execute("return [...document.querySelectorAll('#dialog-buttons button')]"
+                             ".some((b) => b.textContent === 'Discard')")
+                    .evaluate_as_boolean());
+    // The click closes the program: the driver may lose its answer to it.
+    page->press("Discard");
+    EXPECT_EQ(program->process().waitExit(30000), 0);
 }

@@ -1,4 +1,5 @@
-// Saved window placement, size rules and the window program's command line.
+// Saved window placement, size rules and the program's command line.
+#include "host/command_line.h"
 #include "host/gtk/program_options.h"
 #include "host/gtk/window_placement.h"
 #include "modules/app/settings_file.h"
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 
 using namespace kx5;
 
@@ -80,4 +82,75 @@ TEST(ProgramOptions, SwitchesPathsAndTheEndOfSwitches) {
     const ProgramOptions plain = parseProgramOptions({});
     EXPECT_FALSE(plain.developerTools || plain.automation);
     EXPECT_TRUE(plain.paths.empty());
+}
+
+namespace {
+
+CommandLineCheck check(const std::vector<std::string>& arguments) {
+    return checkCommandLine(arguments);
+}
+
+} // namespace
+
+TEST(CommandLine, KnownSwitchesTheirValuesAndFilesRun) {
+    EXPECT_EQ(check({}).action, CommandLineAction::Run);
+    const CommandLineCheck c = check(
+        {"--devtools", "/a b.wav", "--bundle=/pages", "--midi-api=jack", "--no-simulated-unit",
+         "--simulated-unit-dump", "/tmp/unit.json", "--simulated-unit-reply-delay", "-5",
+         "--tether-discovery=127.0.0.1:7000", "--automation", "--console", "-", "b.alb"});
+    EXPECT_EQ(c.action, CommandLineAction::Run) << c.error;
+    EXPECT_TRUE(c.error.empty());
+    // After "--" everything is a file, even what looks like a switch.
+    EXPECT_EQ(check({"--", "--help", "--bogus", "-x"}).action, CommandLineAction::Run);
+}
+
+TEST(CommandLine, HelpAndVersionWinWhereverTheyStand) {
+    EXPECT_EQ(check({"--help"}).action, CommandLineAction::Help);
+    EXPECT_EQ(check({"-h"}).action, CommandLineAction::Help);
+    EXPECT_EQ(check({"a.wav", "--devtools", "--help"}).action, CommandLineAction::Help);
+    EXPECT_EQ(check({"--version"}).action, CommandLineAction::Version);
+    EXPECT_EQ(check({"--console", "--version"}).action, CommandLineAction::Version);
+    // A value that looks like a switch is still the value.
+    EXPECT_EQ(check({"--simulated-unit-dump", "--help"}).action, CommandLineAction::Run);
+}
+
+TEST(CommandLine, UnknownAndMalformedSwitchesNameTheSwitchAndTheForm) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--bogus"}, "unknown option '--bogus'"},
+        {{"a.wav", "--midi-driver=x"}, "unknown option '--midi-driver'"},
+        {{"-x"}, "unknown option '-x'"},
+        {{"--help=1"}, "option '--help' takes no value"},
+        {{"--devtools=yes"}, "option '--devtools' takes no value"},
+        {{"--bundle"}, "option '--bundle' needs a value: --bundle=DIR"},
+        {{"--midi-api="}, "option '--midi-api' needs a value: --midi-api=alsa|jack"},
+        {{"--simulated-unit-dump"},
+         "option '--simulated-unit-dump' needs a value: "
+         "--simulated-unit-dump FILE"},
+        {{"--simulated-unit-reply-delay=5"},
+         "option '--simulated-unit-reply-delay' takes its value as the next argument: "
+         "--simulated-unit-reply-delay MS"},
+        // The first fault stops the check: a later --help does not hide it.
+        {{"--bogus", "--help"}, "unknown option '--bogus'"},
+    };
+    for (const auto& [arguments, message] : cases) {
+        const CommandLineCheck c = check(arguments);
+        EXPECT_EQ(c.action, CommandLineAction::Error) << arguments.front();
+        EXPECT_EQ(c.error, message);
+    }
+}
+
+TEST(CommandLine, HelpNamesEverySwitchWithinEightyColumns) {
+    const std::string help = commandLineHelp("kx5-editor");
+    EXPECT_EQ(help.rfind("Usage: kx5-editor [OPTION...] [FILE...]\n", 0), 0u);
+    for (const char* name :
+         {"--console", "--midi-api=alsa|jack", "--no-simulated-unit", "--simulated-unit-dump FILE",
+          "--simulated-unit-reply-delay MS", "--tether-discovery=", "--bundle=DIR", "--devtools",
+          "--automation", "-h, --help", "--version"})
+        EXPECT_NE(help.find(name), std::string::npos) << name;
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_LE(line.size(), 80u) << line;
+    EXPECT_TRUE(switchTakesNextArgument("--simulated-unit-dump"));
+    EXPECT_FALSE(switchTakesNextArgument("--bundle"));
+    EXPECT_FALSE(switchTakesNextArgument("a.wav"));
 }

@@ -6,6 +6,7 @@ import { createProductSetting } from '../../resources/bundle/html/js/link/produc
 import {
     BackupError, ENCOEF_KEY, buildBackup, describeBackup, fileKey, parseBackup, restoreTasks,
 } from '../../resources/bundle/html/js/backup/backup-format.js';
+import { defaultBackupName, describeSlots, planDifference } from '../../resources/bundle/html/js/backup/backup-plan.js';
 
 const definition = await loadAddressMapDefinition();
 const map = new AddressMap(definition);
@@ -98,4 +99,16 @@ test('blocks are fitted: missing -> initial, short -> initial tail, long -> cut;
     const patch = areas[1].blocks;
     assert.deepEqual(patch.get('PATCH(2)%MEMO'), ['00', '03', '00', '00', '41', '42', '43']);
     assert.deepEqual(patch.get('PATCH(2)%COMMON'), map.block('PATCH(2)%COMMON').initial);
+});
+
+test('backup plans: the slots by name, what changed, a default name that carries date and time', () => {
+    assert.equal(describeSlots([]), 'no IR slots');
+    assert.equal(describeSlots([1], { 1: 'Zweite Box' }), 'IR slot 2 "Zweite Box"');
+    assert.equal(describeSlots([0, 4], { 0: 'A' }), 'IR slots 1 "A", 5');
+    assert.equal(planDifference({ slots: [1, 4] }, [1, 4]), '');
+    assert.equal(planDifference({ slots: [1, 4] }, [4, 6, 7]), 'slot 2 is empty now, slots 7, 8 hold data now');
+    const name = defaultBackupName('KX-5', new Date(2025, 0, 31, 9, 5, 7));
+    assert.equal(name, 'KX-5 2025-01-31 09-05-07');
+    assert.notEqual(defaultBackupName('KX-5', new Date(2025, 0, 31, 9, 5, 8)), name, 'a second later, another name');
+    assert.ok(!/[:/\\]/.test(name), 'nothing a file name cannot hold');
 });

@@ -41,7 +41,8 @@ test('every module call has a wrapper that sends its call name', () => {
             count++;
         }
     }
-    assert.equal(Object.keys(MODULE_FUNCTIONS).length, 21);
+    // The 21 modules of the shell and the IR library.
+    assert.equal(Object.keys(MODULE_FUNCTIONS).length, 22);
     assert.equal(calls.length, count);
     assert.deepEqual(calls[0], ['$$app_ready']);
 });
@@ -236,4 +237,14 @@ test('installBridge puts $native, $event and $load on the window', () => {
     assert.equal(typeof win.$event.dispatch, 'function');
     assert.equal(typeof win.$load, 'function');
     assert.equal(native.app.startevent(), true);
+});
+
+test('the host asks before closing: only an onclose answering true keeps the window', () => {
+    const native = createNative(null);
+    const $event = createEventDispatcher(native, { setTimeout: () => {}, setInterval: () => 0, clearInterval: () => {} });
+    assert.equal($event.closing(), false, 'no handler: the window closes');
+    $event.onclose = () => 'yes';
+    assert.equal($event.closing(), false, 'only true counts');
+    $event.onclose = () => true;
+    assert.equal($event.closing(), true);
 });

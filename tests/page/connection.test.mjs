@@ -129,11 +129,13 @@ test('running mode: 00 and 04 factory reset, others refused', async () => {
 
 test('disconnect sends editing mode off at once, ahead of queued traffic', () => {
     const r = rig();
+    const onTheWire = 'F0' + '11'.repeat(200) + 'F7';
+    r.controller.send(onTheWire);
     r.controller.send('F0' + '11'.repeat(10) + 'F7');
     r.connection.disconnect();
-    assert.deepEqual(r.native.midi.sent, [modeOff]);
+    assert.deepEqual(r.native.midi.sent, [onTheWire, modeOff]);
     r.clock.advance(100);
-    assert.equal(r.native.midi.sent.length, 1, 'the queue was dropped');
+    assert.equal(r.native.midi.sent.length, 2, 'the queue was dropped');
     assert.equal(r.ports.closed, 1);
 });
 

@@ -147,10 +147,10 @@ test('a factory set is written like a file load of the same words, under its own
     assert.equal(factory.loader.loadFactory(7, sets[5]), false, 'one load at a time');
     assert.ok(factory.settle());
     const outcome = factory.events.filter((e) => e.type !== 'progress');
-    assert.deepEqual(outcome, [{ type: 'finished', slot: 6, name: set.name, error: null }]);
+    assert.deepEqual(outcome, [{ type: 'finished', slot: 6, name: set.name, state: null, resent: 0 }]);
     const progress = factory.events.filter((e) => e.type === 'progress');
     assert.deepEqual(progress[0], { type: 'progress', phase: 'write', percent: 0 });
-    assert.ok(progress.every((e) => e.phase === 'write'));
+    assert.deepEqual([...new Set(progress.map((e) => e.phase))], ['write', 'verify'], 'written, then verified');
     assert.equal(progress.at(-1).percent, 100);
 
     // Same messages in the same order; only the slot name differs (the file

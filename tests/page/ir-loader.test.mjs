@@ -4,6 +4,7 @@ import { nibble } from '../../resources/bundle/html/js/link/sysex.js';
 import { ControlRouter } from '../../resources/bundle/html/js/ir/control-router.js';
 import { IrDataLoader } from '../../resources/bundle/html/js/ir/ir-loader.js';
 import { COEFFICIENT_WORDS, slotStart } from '../../resources/bundle/html/js/ir/ir-messages.js';
+import { SlotMarks } from '../../resources/bundle/html/js/ir/slot-marks.js';
 import { linkedUnit, map } from './helpers/linked-unit.mjs';
 
 const words = Array.from({ length: COEFFICIENT_WORDS }, (_, i) => (i * 2654435761) >>> 0);
@@ -31,15 +32,20 @@ function rig({ channels = 1, format = 1, convertResult = 'finished', coefficient
         else if (args.req === 'cancel') answer(word, { result: 1 });
     };
     native.fs = { readData: (path) => { assert.equal(path, '/tmp/coef.bin'); return coefficientHex; } };
+    // The page's preferences, where the incomplete marks are kept.
+    const prefs = new Map();
+    native.app.storage2 = (key, text) => (text === undefined ? prefs.get(key) : prefs.set(key, text));
+    const marks = new SlotMarks(native);
+    marks.useUnit('KX-5 Sim');
     const events = [];
     const router = new ControlRouter(native);
     const loader = new IrDataLoader({
-        native, router, controller, readWrite, parameter, setting, clock,
+        native, router, controller, readWrite, parameter, setting, clock, marks,
         isConnected: () => connected, onEvent: (e) => events.push(e),
     });
     const last = () => events[events.length - 1];
     const settle = (limit = 60000) => clock.until(() => !loader.busy || last()?.type === 'channel', limit);
-    return { clock, native, setting, unit, parameter, loader, events, requests, settle, last };
+    return { clock, native, setting, unit, parameter, loader, events, requests, settle, last, marks, prefs };
 }
 
 function unitBytes(unit, address, count) {
@@ -69,7 +75,7 @@ test('a mono file goes into slot 3: unit memory holds name, file name and every 
 
     const s = r.setting;
     const name = String.fromCharCode(...unitBytes(r.unit, slotStart(s, s.irDataNameAddr, 2), 32));
-    assert.equal(name.trimEnd(), 'Gr??e 4x12');
+    assert.equal(name.trimEnd(), 'Gru?e 4x12');
     const size = digitsToValues(unitBytes(r.unit, slotStart(s, s.irDataSizeAddr, 2), 4), 4)[0];
     assert.equal(size, new TextEncoder().encode('Grüße 4x12.wav').length);
     const fileBytes = digitsToValues(unitBytes(r.unit, slotStart(s, s.irDataFileAddr, 2), 256), 2);
@@ -80,12 +86,17 @@ test('a mono file goes into slot 3: unit memory holds name, file name and every 
     assert.equal(r.unit.memory.get(slotStart(s, s.irDataCoefAddr, 3)), undefined);
 
     // Read back into the model, then the set-IR command with the slot index.
-    assert.equal(r.parameter.get('IRDATA(3)%NAME%0').trimEnd(), 'Gr??e 4x12');
-    assert.equal(r.last().name, 'Gr??e 4x12', 'reported as the unit holds it');
+    assert.equal(r.parameter.get('IRDATA(3)%NAME%0').trimEnd(), 'Gru?e 4x12');
+    assert.equal(r.last().name, 'Gru?e 4x12', 'reported as the unit holds it');
     assert.equal(r.parameter.get('IRDATA(3)%SIZE%0'), size);
-    const last = r.unit.received.at(-1);
-    assert.ok(last.includes('7F000300' + '02'), last);
-    assert.equal(r.unit.received.filter((m) => m.substr(12, 2) === '12').length, 1 + 1 + 2 + 112 + 1);
+    // The set-IR command after the slot verified, then the unit's verdict
+    // on the slot is asked for.
+    const dt1s = r.unit.received.filter((m) => m.substr(12, 2) === '12');
+    assert.ok(dt1s.at(-1).includes('7F000300' + '02'), dt1s.at(-1));
+    assert.equal(dt1s.length, 1 + 1 + 2 + 112 + 1, 'nothing sent twice');
+    const rq1s = r.unit.received.filter((m) => m.substr(12, 2) === '11');
+    assert.equal(rq1s.length, 1 + 1 + 2 + 210 + 1, 'the whole slot read back once');
+    assert.ok(rq1s.at(-1).includes('30000002' + '00000001'), 'the slot state asked for last');
 });
 
 test('a stereo file asks for the channel; the right one is converted as [R]', () => {
@@ -151,9 +162,11 @@ test('cancel while writing stops the write list', () => {
 
 test('rename writes only the name; initialise waits for the echo', async () => {
     const r = rig();
-    assert.ok(r.loader.rename(4, 'Bright Cab'));
+    assert.ok(r.loader.rename(4, 'Bright Cäb'));
     r.clock.advance(100);
-    assert.equal(r.unit.received.length, 1);
+    assert.equal(r.unit.received.length, 2, 'the name, then the name read back');
+    assert.equal(r.unit.received[1].substr(12, 2), '11');
+    assert.deepEqual(r.last(), { type: 'renamed', slot: 4, name: 'Bright Cab' });
     assert.equal(r.parameter.get('IRDATA(5)%NAME%0').trimEnd(), 'Bright Cab');
     const s = r.setting;
     assert.equal(String.fromCharCode(...unitBytes(r.unit, slotStart(s, s.irDataNameAddr, 4), 10)), 'Bright Cab');
@@ -190,4 +203,57 @@ test('the router hands shell words their text and ignores broken answers', () =>
     assert.ok(r.loader.busy, 'a broken answer is not taken as a refusal');
     assert.ok(r.settle());
     assert.equal(r.last().type, 'finished');
+});
+
+test('a cancelled write leaves the slot marked incomplete, says what went out, and can be finished', () => {
+    const r = rig();
+    r.loader.load(2, '/irs/Half Way.wav');
+    assert.ok(r.clock.until(() => r.events.some((e) => e.phase === 'write' && e.percent >= 25)));
+    assert.ok(r.marks.get(2), 'marked before the first message went out');
+    r.loader.cancel();
+    const cancelled = r.last();
+    assert.equal(cancelled.type, 'cancelled');
+    const sent = r.unit.received.filter((m) => m.substr(12, 2) === '12').length;
+    assert.equal(cancelled.report.sent, sent);
+    assert.match(cancelled.report.text, new RegExp(`^Sent: ${sent} of 116 messages. Not sent: slot 3 coefficients \\d+–3354.$`));
+    assert.equal(r.parameter.get('IRDATA(3)%NAME%0').trimEnd(), 'Half Way', 'the screen shows the name the unit now holds');
+    assert.ok(r.marks.get(2).detail.startsWith('Sent: '));
+    assert.ok(JSON.parse(r.prefs.get('incompleteSlots'))['KX-5 Sim']['2'], 'kept for the next start');
+    assert.ok(!r.unit.received.some((m) => m.includes('127F000300')), 'the unit is not told to take it');
+
+    assert.ok(r.loader.resume());
+    assert.ok(r.settle());
+    assert.equal(r.last().type, 'finished');
+    assert.equal(r.last().resent, 116 - sent, 'only what had not gone out');
+    assert.equal(r.marks.get(2), null);
+    assert.equal(r.prefs.get('incompleteSlots'), '{}');
+});
+
+test('a unit lost in the middle of a write stops it at once; a slot cleared afterwards is not incomplete', async () => {
+    const r = rig();
+    r.loader.load(5, '/irs/Gone.wav');
+    assert.ok(r.clock.until(() => r.events.some((e) => e.phase === 'write' && e.percent >= 40)));
+    r.loader.abort('gone');
+    const stopped = r.last();
+    assert.equal(stopped.type, 'stopped');
+    assert.equal(stopped.report.reason, 'gone');
+    assert.equal(stopped.report.phase, 'write');
+    const sent = r.unit.received.length;
+    r.clock.advance(5000);
+    assert.equal(r.unit.received.length, sent, 'nothing more goes out');
+    assert.ok(r.loader.interrupted);
+    assert.ok(r.marks.get(5));
+
+    // Cleared instead of finished: no mark, nothing to take up.
+    r.native.midi.peer = (hex) => {
+        r.unit.receive(hex);
+        if (hex.includes('7F000200')) r.unit.reply(r.unit.dt1(nibble(0x7f000200), '0005'));
+    };
+    let ok = null;
+    r.loader.initialize(5).then((v) => { ok = v; });
+    r.clock.advance(100);
+    await Promise.resolve();
+    assert.equal(ok, true);
+    assert.equal(r.marks.get(5), null);
+    assert.equal(r.loader.interrupted, null);
 });

@@ -21,7 +21,7 @@ test('slot names: base name cut to 32 characters, then the channel prefix', () =
     assert.equal(bytes.length, 32);
     assert.deepEqual(bytes.slice(0, 7), [0x5b, 0x52, 0x5d, 0x43, 0x61, 0x62, 0x20]);
     assert.ok(nameBytes('Grüße ' + 'y'.repeat(40)).every((b) => b < 0x80), 'no byte ends the message early');
-    assert.equal(nameBytes('Grüße')[2], 0x3f);
+    assert.equal(String.fromCharCode(...nameBytes('Grüße')).trimEnd(), 'Gru?e', 'ü keeps its base letter, ß has none');
 });
 
 test('file names are UTF-8 below 128 bytes, shortened by whole characters', () => {

@@ -117,12 +117,12 @@ test('batch write: paced DT1s, per-task and start waits, closing command, end wa
 
 test('a write waits for the link queue to drain before each task', () => {
     const r = rig();
-    r.controller.send('F0' + '00'.repeat(300) + 'F7');
-    r.controller.send('F0' + '00'.repeat(300) + 'F7');
-    r.logic.writeStart([{ address: 0, data: '01' }]);
     const order = [];
     const orig = r.native.midi.send.bind(r.native.midi);
     r.native.midi.send = (hex) => { order.push(hex.length); orig(hex); };
+    r.controller.send('F0' + '00'.repeat(300) + 'F7');
+    r.controller.send('F0' + '00'.repeat(300) + 'F7');
+    r.logic.writeStart([{ address: 0, data: '01' }]);
     assert.ok(r.runUntilDone());
     assert.deepEqual(order.slice(0, 2), [604, 604]);
     assert.ok(order[2] < 40);
@@ -141,4 +141,29 @@ test('cancel stops a batch at once and drops what is queued', () => {
     assert.ok(r.unit.received.length <= sent + 1, 'at most the message already queued');
     assert.equal(r.states.includes('end'), false);
     assert.equal(r.controller.isIdle(), true);
+});
+
+test('the next request leaves as soon as the answer is in, one outstanding at a time', () => {
+    const r = rig();
+    const sys = r.parameter.getblock('SYSTEM%COMMON');
+    fill(r.unit, sys.address, Array(10).fill('01'));
+    const sent = [];
+    let outstanding = 0;
+    let most = 0;
+    const orig = r.native.midi.send.bind(r.native.midi);
+    r.native.midi.send = (hex) => {
+        sent.push(r.clock.now());
+        most = Math.max(most, ++outstanding);
+        orig(hex);
+    };
+    const receive = r.native.midi.events.message;
+    r.native.midi.events.message = (...a) => { outstanding--; receive(...a); };
+    r.logic.readStart(Array.from({ length: 50 }, () => ({ address: sys.address, size: 10 })));
+    assert.ok(r.runUntilDone());
+    assert.equal(r.states.at(-1), 'end');
+    assert.equal(sent.length, 50);
+    assert.equal(most, 1, 'never two requests out');
+    // The unit here answers 1 ms after a request: the gaps are that, not ticks.
+    const gaps = sent.slice(1).map((t, i) => t - sent[i]);
+    assert.ok(Math.max(...gaps) <= 2, `gaps ${gaps.join(' ')}`);
 });

@@ -380,3 +380,44 @@ TEST(SimUnit, DumpHoldsEveryBlockAndReplacesTheFileWhole) {
         << "no temporary left";
     std::filesystem::remove_all(dir);
 }
+
+// A lost DT1, a unit that hangs with its port still there, and one that
+// kept its memory while it was off.
+TEST(SimUnit, DroppedDt1SilenceAndKeptMemory) {
+    Bench lossy({.dropDt1 = 2});
+    lossy.send(lossy.frame(kCommandDt1, 0x7F000001, {0x01})); // a command: not counted
+    lossy.send(lossy.frame(kCommandDt1, 0x20000202, {0x11}));
+    lossy.send(lossy.frame(kCommandDt1, 0x20000203, {0x22})); // the second: lost
+    lossy.send(lossy.frame(kCommandDt1, 0x20000203, {0x33})); // sent again: kept
+    lossy.send(lossy.frame(kCommandDt1, 0x20000204, {0x44}));
+    const Bytes amp = lossy.unit.blockData("PATCH%AMP");
+    EXPECT_EQ(amp.at(2), 0x11);
+    EXPECT_EQ(amp.at(3), 0x33);
+    EXPECT_EQ(amp.at(4), 0x44);
+    EXPECT_EQ(lossy.unit.stats().dropped, 1u);
+
+    Bench b;
+    b.unit.stopAnswering();
+    b.send(*parseHex("F07E7F0601F7"));
+    b.send(b.rq1(0x7F000000, 1));
+    b.send(b.frame(kCommandDt1, 0x20000202, {0x07}));
+    EXPECT_TRUE(b.out.empty());
+    EXPECT_EQ(b.unit.blockData("PATCH%AMP").at(2), map().find("PATCH%AMP")->initial.at(2))
+        << "a silent unit takes nothing in";
+    b.unit.clearFaults();
+    b.send(b.rq1(0x7F000000, 1));
+    EXPECT_EQ(b.replies().size(), 1u);
+
+    b.send(b.frame(kCommandDt1, 0x31000000, Bytes(32, 'K')));
+    const std::string dump = b.unit.dumpJson();
+    Bench again;
+    again.unit.loadDump(dump);
+    EXPECT_EQ(again.unit.blockData("IRDATA(1)%NAME"), Bytes(32, 'K'));
+    EXPECT_EQ(again.unit.dumpJson().substr(0, dump.find("\"stats\"")),
+              dump.substr(0, dump.find("\"stats\"")));
+    EXPECT_THROW(again.unit.loadDump("{\"blocks\":{\"IRDATA(1)%NAME\":\"4B\"}}"),
+                 std::runtime_error);
+    EXPECT_THROW(again.unit.loadDump("{\"blocks\":{\"NOPE%X\":\"00\"}}"), std::runtime_error);
+    EXPECT_THROW(again.unit.loadDump("not json"), std::runtime_error);
+    EXPECT_EQ(again.unit.blockData("IRDATA(1)%NAME"), Bytes(32, 'K')) << "unchanged after refusals";
+}

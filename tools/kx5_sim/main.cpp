@@ -1,7 +1,7 @@
 // kx5-sim: the simulated KX-5 unit as a MIDI peer on virtual ALSA or JACK
 // ports. Prints "ready" once its ports exist; SIGUSR1 writes the memory dump,
-// SIGUSR2 clears the faults (and the reply delay), SIGINT/SIGTERM end it
-// (writing the dump too).
+// SIGHUP makes it stop answering, SIGUSR2 clears the faults (and the reply
+// delay), SIGINT/SIGTERM end it (writing the dump too).
 #include "sim/delayed_sender.h"
 #include "sim/kx5_unit.h"
 #include "sim/sim_options.h"
@@ -37,13 +37,17 @@ void writeDump(const Kx5Unit& unit, const std::string& path) {
         std::cerr << "kx5-sim: " << error << "\n";
 }
 
-std::unique_ptr<AddressMap> loadMap(const std::string& file) {
-    if (file.empty()) return std::make_unique<AddressMap>(AddressMap::builtIn());
+std::string readWhole(const std::string& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + file);
     std::stringstream text;
     text << in.rdbuf();
-    return std::make_unique<AddressMap>(AddressMap::parse(text.str()));
+    return text.str();
+}
+
+std::unique_ptr<AddressMap> loadMap(const std::string& file) {
+    if (file.empty()) return std::make_unique<AddressMap>(AddressMap::builtIn());
+    return std::make_unique<AddressMap>(AddressMap::parse(readWhole(file)));
 }
 
 } // namespace
@@ -76,6 +80,7 @@ int main(int argc, char** argv) {
         sigaddset(&signals, SIGTERM);
         sigaddset(&signals, SIGUSR1);
         sigaddset(&signals, SIGUSR2);
+        sigaddset(&signals, SIGHUP);
         pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
         // The peer exists only after the unit, but the unit's replies go to it.
@@ -98,6 +103,7 @@ int main(int argc, char** argv) {
                 toPeer(m);
         });
         if (options->verbose) unit.setTrace([](const std::string& line) { print("rx " + line); });
+        if (!options->memoryFile.empty()) unit.loadDump(readWhole(options->memoryFile));
 
         auto receive = [&](const Bytes& bytes, double t) { unit.receive(bytes, t); };
         std::unique_ptr<MidiPeer> peer = options->api == "jack"
@@ -114,6 +120,11 @@ int main(int argc, char** argv) {
             if (sigwait(&signals, &sig) != 0) break;
             if (sig == SIGUSR1) {
                 writeDump(unit, options->dumpFile);
+                continue;
+            }
+            if (sig == SIGHUP) {
+                unit.stopAnswering();
+                print("silent");
                 continue;
             }
             if (sig == SIGUSR2) {

@@ -7,6 +7,7 @@
 #include "tests/host/e2e/editor_page.h"
 #include "tests/host/e2e/program_under_test.h"
 #include "tests/host/e2e/unit_dump.h"
+#include "tests/host/e2e/unit_name.h"
 
 #include <unistd.h>
 
@@ -42,7 +43,8 @@ int main(int argc, char** argv) {
     const std::string wav = std::filesystem::absolute(argv[1]).string();
     const std::string out = std::filesystem::absolute(argv[2]).string();
     const std::string fileName = std::filesystem::path(wav).filename().string();
-    const std::string expectedName = std::filesystem::path(wav).stem().string();
+    // As the unit holds it: accents dropped, printable ASCII, 32 characters.
+    const std::string expectedName = unitSlotName(std::filesystem::path(wav).stem().string());
 
     TestWorld world(out);
     if (!world.ok()) return fail("no virtual display or session bus (see " + out + ")");

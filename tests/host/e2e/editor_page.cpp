@@ -60,24 +60,50 @@ bool EditorPage::click(const std::string& css) {
 }
 
 std::string EditorPage::loadHandedFile(int slot, std::optional<int> channel, int timeoutMs) {
-    if (!waitDialog("Load into which slot?", timeoutMs)) return {};
+    if (!startHandedFile(slot, channel, timeoutMs)) return {};
+    return waitTransferEnd(timeoutMs);
+}
+
+bool EditorPage::startHandedFile(int slot, std::optional<int> channel, int timeoutMs) {
+    if (!waitDialog("Load into which slot?", timeoutMs)) return false;
     d_.execute("document.getElementById('open-slot').value = arguments[0]; return true",
                {picojson::value(std::to_string(slot))});
-    if (!press("Continue")) return {};
-    if (!waitDialog("Load into slot " + std::to_string(slot + 1) + "?", timeoutMs)) return {};
-    if (!press("Load")) return {};
+    if (!press("Continue")) return false;
+    if (!waitDialog("Load into slot " + std::to_string(slot + 1) + "?", timeoutMs)) return false;
+    if (!press("Load")) return false;
     if (channel) {
-        if (!waitDialog("Stereo file", timeoutMs)) return {};
-        if (!press(*channel == 1 ? "Right [R]" : "Left [L]")) return {};
+        if (!waitDialog("Stereo file", timeoutMs)) return false;
+        if (!press(*channel == 1 ? "Right [R]" : "Left [L]")) return false;
     }
-    // The progress dialog comes and goes; the load ends with a message.
+    return true;
+}
+
+bool EditorPage::waitProgress(const std::string& phase, int percent, int timeoutMs) {
+    return d_.waitFor("const d = document.getElementById('dialog');"
+                      "const m = /^(.*)… (\\d+) %$/.exec(document.getElementById('dialog-text')"
+                      ".textContent);"
+                      "return d.open && !!m && m[1] === " +
+                          picojson::value(phase).serialize() +
+                          " && Number(m[2]) >= " + std::to_string(percent),
+                      timeoutMs);
+}
+
+std::string EditorPage::waitTransferEnd(int timeoutMs) {
+    // The progress dialog comes and goes; the transfer ends with a message.
     const bool ended = d_.waitFor("const d = document.getElementById('dialog');"
-                                  "const t = document.getElementById('dialog-title').textContent;"
-                                  "return d.open && t !== 'Loading impulse response' && "
+                                  "return d.open && !document.querySelector('#dialog .phases') && "
                                   "!document.getElementById('dialog-buttons').textContent"
                                   ".includes('Cancel')",
                                   timeoutMs);
     return ended ? dialogTitle() : std::string{};
+}
+
+std::string EditorPage::slotState(int slot) {
+    return d_
+        .execute("return document.querySelector(`#slot-list li[data-slot='${arguments[0]}'] "
+                 ".state`)?.dataset.state ?? ''",
+                 {picojson::value(static_cast<double>(slot))})
+        .to_str();
 }
 
 std::string EditorPage::slotName(int slot) {

@@ -32,6 +32,18 @@ class EditorPage {
     // file (0 left, 1 right) and waits for the end. Returns the title of the
     // last dialog ("Finished" or the error's), empty when nothing came.
     std::string loadHandedFile(int slot, std::optional<int> channel, int timeoutMs);
+    // The same up to the point where the load runs; false when a dialog
+    // did not come.
+    bool startHandedFile(int slot, std::optional<int> channel, int timeoutMs);
+    // Waits until the progress dialog shows this phase ("Writing to the
+    // unit", "Reading from the unit"...) at percent or more.
+    bool waitProgress(const std::string& phase, int percent, int timeoutMs);
+    // Waits until a transfer's progress dialog has given way to a message;
+    // its title, empty when nothing came.
+    std::string waitTransferEnd(int timeoutMs);
+    // The slot list's state of a slot: "0" empty, "1" loaded, "2" invalid,
+    // "incomplete".
+    std::string slotState(int slot);
     // The slot's name and file name as the slot list shows them.
     std::string slotName(int slot);
     std::string slotFile(int slot);

@@ -57,7 +57,7 @@ ProgramUnderTest::ProgramUnderTest(TestWorld& world, const TestHome& home,
     auto env = home.environment(world);
     for (const auto& [name, value] : options.environment)
         env[name] = value;
-    std::vector<std::string> argv{KX5_EXECUTABLE};
+    std::vector<std::string> argv{options.executable.empty() ? KX5_EXECUTABLE : options.executable};
     if (options.automation) {
         argv.push_back("--automation");
         env["WEBKIT_INSPECTOR_SERVER"] = "127.0.0.1:" + std::to_string(inspectorPort);

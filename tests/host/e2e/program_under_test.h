@@ -46,6 +46,7 @@ class TestHome {
 };
 
 struct ProgramOptions {
+    std::string executable;             // empty: the program of this build tree
     std::vector<std::string> arguments; // after the switches below
     bool testBundle = true;             // --bundle=<the test pages>
     bool automation = true;

@@ -148,4 +148,39 @@ void X11Session::typeText(const std::string& text) {
     }
 }
 
+void X11Session::click(int x, int y, bool control) {
+    const KeyCode ctrl = XKeysymToKeycode(display_, XK_Control_L);
+    XTestFakeMotionEvent(display_, -1, x, y, CurrentTime);
+    if (control) XTestFakeKeyEvent(display_, ctrl, True, CurrentTime);
+    XTestFakeButtonEvent(display_, 1, True, CurrentTime);
+    XTestFakeButtonEvent(display_, 1, False, CurrentTime);
+    if (control) XTestFakeKeyEvent(display_, ctrl, False, CurrentTime);
+    XSync(display_, False);
+    pause(100);
+}
+
+void X11Session::drag(int fromX, int fromY, int toX, int toY) {
+    constexpr int kSteps = 25;
+    XTestFakeMotionEvent(display_, -1, fromX, fromY, CurrentTime);
+    XSync(display_, False);
+    pause(100);
+    XTestFakeButtonEvent(display_, 1, True, CurrentTime);
+    XSync(display_, False);
+    pause(100);
+    for (int i = 1; i <= kSteps; ++i) {
+        XTestFakeMotionEvent(display_, -1, fromX + (toX - fromX) * i / kSteps,
+                             fromY + (toY - fromY) * i / kSteps, CurrentTime);
+        XSync(display_, False);
+        pause(40);
+    }
+    for (int i = 0; i < 10; ++i) {
+        XTestFakeMotionEvent(display_, -1, toX + (i % 2), toY, CurrentTime);
+        XSync(display_, False);
+        pause(40);
+    }
+    XTestFakeButtonEvent(display_, 1, False, CurrentTime);
+    XSync(display_, False);
+    pause(200);
+}
+
 } // namespace kx5::e2e

@@ -27,6 +27,11 @@ class X11Session {
     bool focusWindow(const std::string& title);
     void typeText(const std::string& text);
     void pressKey(const char* keysymName, bool control = false);
+    // The first button at a point of the screen, with Control held when asked.
+    void click(int x, int y, bool control = false);
+    // Presses at one point, moves to the other in small steps, lingers so
+    // the target can ask for the data, and lets go.
+    void drag(int fromX, int fromY, int toX, int toY);
 
   private:
     unsigned long findWindow(const std::string& title);

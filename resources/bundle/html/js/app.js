@@ -3,10 +3,11 @@
 // (findUnit). main.js composes it with the editor.
 import { installBridge } from './bridge/native.js';
 import { MIDIController } from './link/midi-controller.js';
-import { PortOutcome, PortPairing, firstStartCandidate, pairedOutput } from './link/port-pairing.js';
+import { PortOutcome, PortPairing, entityKey, firstStartCandidate, pairedOutput } from './link/port-pairing.js';
 import { showDialog } from './editor/dialogs.js';
 import { createProductSetting } from './link/product-setting.js';
 import { Outcome, UnitConnection } from './link/unit-connection.js';
+import { UnitWatch, WatchState } from './link/unit-watch.js';
 import { AddressMap, loadAddressMapDefinition } from './params/address-map.js';
 import { Parameter } from './params/parameter.js';
 import { ReadWriteLogic } from './params/read-write-logic.js';
@@ -30,7 +31,7 @@ function showLink(state, text) {
     const el = $('link-state');
     el.dataset.state = state;
     el.textContent = text;
-    $('disconnect-button').disabled = state !== 'connected';
+    $('disconnect-button').disabled = state !== 'connected' && state !== 'silent';
 }
 
 function showProgress(value) {
@@ -39,19 +40,10 @@ function showProgress(value) {
     box.querySelector('.bar').style.width = `${value ?? 0}%`;
 }
 
-// Reads whole blocks of the given areas; resolves at "end", rejects on time-out.
-function readAreas(kx5, areas) {
-    const tasks = [];
-    for (const area of areas) {
-        for (const id of kx5.map.areaBlocks(area)) {
-            const { address, sizes } = kx5.parameter.getblock(id);
-            let at = address;
-            for (const size of sizes) {
-                tasks.push({ address: at, size });
-                at += Math.abs(size);
-            }
-        }
-    }
+// Reads whole blocks of the given areas (and further blocks); resolves at
+// "end", rejects on time-out.
+function readAreas(kx5, areas, blocks = []) {
+    const tasks = kx5.parameter.readTasks([...areas.flatMap((area) => kx5.map.areaBlocks(area)), ...blocks]);
     return new Promise((resolve, reject) => {
         const observer = (state) => {
             if (typeof state === 'number') return showProgress(state);
@@ -69,6 +61,16 @@ function fillPorts(kx5) {
     const select = $('port-select');
     select.replaceChildren();
     $('connect-button').disabled = kx5.ports.inputs().length === 0;
+    // A unit that went away stays the one shown, not whichever port is left.
+    const lost = kx5.watch.state === WatchState.gone ? kx5.watch.unit : null;
+    if (lost) {
+        const option = document.createElement('option');
+        option.textContent = `${lost.name} (not connected)`;
+        option.value = '';
+        option.record = null;
+        option.selected = true;
+        select.append(option);
+    }
     for (const input of kx5.ports.inputs()) {
         const option = document.createElement('option');
         option.textContent = input.MIDIDeviceNameKey;
@@ -125,6 +127,8 @@ async function pickPorts(kx5) {
         buttons: [{ label: 'Connect', value: 'connect', primary: true }, { label: 'Cancel', value: 'cancel' }],
     });
     if (answer !== 'connect' || !inSel.record() || !outSel.record()) return;
+    if (kx5.watch.state === WatchState.connected && !(await mayLeaveUnit(kx5))) return;
+    kx5.watch.detach();
     if (kx5.connection.connected) kx5.connection.disconnect();
     else kx5.connection.cancel();
     kx5.ports.connect(inSel.record(), outSel.record());
@@ -143,12 +147,24 @@ async function connectUnit(kx5) {
     showLink('busy', 'Connecting…');
     const result = await kx5.connection.connect();
     if (result.outcome === Outcome.connected) {
-        showLink('connected', `Connected to ${kx5.ports.input?.MIDIDeviceNameKey ?? 'the unit'}.`);
+        const name = kx5.ports.input?.MIDIDeviceNameKey ?? 'the unit';
+        kx5.watch.attach({ identity: kx5.connection.identity, entity: entityKey(kx5.ports.input), name });
+        showLink('connected', `Connected to ${name}.`);
         showSummary(kx5);
-        return;
+        fillPorts(kx5);
+        return result;
     }
+    // A unit that was lost and answers oddly now is still awaited.
+    if (kx5.watch.state === WatchState.silent) kx5.watch.detach();
     showLink('error', MESSAGES[result.outcome] ?? result.outcome);
     fillPorts(kx5);
+    return result;
+}
+
+// Before the editor lets go of the unit it edits (another port, another
+// unit): the editor may ask about unsaved edits first.
+async function mayLeaveUnit(kx5) {
+    return typeof kx5.confirmLeave === 'function' ? kx5.confirmLeave('connect') : true;
 }
 
 // Everything the editor builds on, with the page's own handlers in place.
@@ -166,9 +182,21 @@ export async function createLink(win) {
     const parameter = new Parameter({ map, controller });
     const readWrite = new ReadWriteLogic({ controller });
     const kx5 = { native, map, setting, controller, ports, parameter, readWrite };
+    // The slots' names, file names and states come with everything else.
+    const slotBlocks = [];
+    for (let k = 1; k <= setting.numOfIrData; k++) for (const part of ['NAME', 'SIZE', 'FILE']) slotBlocks.push(`IRDATA(${k})%${part}`);
     kx5.connection = new UnitConnection({
         controller, setting, ports,
-        synchronize: () => readAreas(kx5, ['SETUP', 'SYSTEM', 'PATCH', 'IRDATA']),
+        synchronize: () => readAreas(kx5, ['SETUP', 'SYSTEM', 'PATCH', 'IRDATA'], slotBlocks),
+    });
+    kx5.watch = new UnitWatch({ controller, setting, isBusy: () => readWrite.busy });
+    kx5.connectUnit = () => connectUnit(kx5);
+    kx5.watch.addListener((e) => {
+        if (e.type === 'silent') {
+            showLink('silent', `${kx5.watch.unit?.name ?? 'The unit'} stopped answering. The editor connects again as soon as it answers.`);
+        } else if (e.type === 'answering') {
+            connectUnit(kx5);
+        }
     });
 
     parameter.addObserver((blockId) => {
@@ -178,17 +206,31 @@ export async function createLink(win) {
     native.midi.events.changed = () => {
         if (ports.endpointsChanged() === PortOutcome.disconnected) {
             kx5.connection.cancel();
+            kx5.connection.connected = false;
+            controller.clear();
+            kx5.watch.gone();
             showLink('error', MESSAGES[PortOutcome.disconnected]);
+        } else if (kx5.watch.state === WatchState.gone) {
+            // The unit that went away is back on its port: connect to it again.
+            const back = ports.inputs().find((r) => entityKey(r) === kx5.watch.unit.entity);
+            if (back && ports.choose(back)) connectUnit(kx5);
         }
         fillPorts(kx5);
     };
     $event.start();
     native.app.ready();
 
-    $('port-form').addEventListener('submit', (e) => {
+    $('port-form').addEventListener('submit', async (e) => {
         e.preventDefault();
         const option = $('port-select').selectedOptions[0];
         if (!option) return;
+        if (!option.record) {
+            showLink('error', MESSAGES[PortOutcome.disconnected]);
+            return;
+        }
+        const other = entityKey(option.record) !== kx5.watch.unit?.entity;
+        if (other && kx5.watch.state === WatchState.connected && !(await mayLeaveUnit(kx5))) return;
+        if (other) kx5.watch.detach();
         if (!ports.choose(option.record)) {
             showLink('error', 'No output port belongs to this input.');
             return;
@@ -196,7 +238,9 @@ export async function createLink(win) {
         connectUnit(kx5);
     });
     $('ports-button').addEventListener('click', () => pickPorts(kx5));
-    $('disconnect-button').addEventListener('click', () => {
+    $('disconnect-button').addEventListener('click', async () => {
+        if (!(await mayLeaveUnit(kx5))) return;
+        kx5.watch.detach();
         kx5.connection.disconnect();
         showLink('idle', 'Disconnected.');
         fillPorts(kx5);

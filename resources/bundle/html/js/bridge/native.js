@@ -44,6 +44,9 @@ export const MODULE_FUNCTIONS = Object.freeze({
     barcode: ['read'],
     sh: ['exec', 'kill'],
     util: ['bytes', 'text'],
+    // Not one of the 21 of the shell: the IR library (library/ in the host).
+    library: ['folders', 'addfolder', 'removefolder', 'scan', 'cancel', 'status', 'search', 'entry',
+        'skipped', 'tag', 'favourite'],
 });
 
 // Decodes a typed result text. "e" and any unknown type letter throw.
@@ -144,6 +147,13 @@ export function createEventDispatcher(native, timers = globalThis) {
     const $event = {
         pullInterval: 50,
         mode: 'none',
+        // The host asks before its window closes; onclose() answering true
+        // keeps it open (the page then asks the user and closes it itself
+        // with app.exit).
+        onclose: null,
+        closing() {
+            return typeof this.onclose === 'function' && this.onclose() === true;
+        },
         dispatch(text) {
             timers.setTimeout(() => deliver(text), 0);
         },

@@ -1,8 +1,11 @@
 // One modal dialog element reused for messages, choices and progress.
 const $ = (id) => document.getElementById(id);
 
-export function showDialog({ title, text = '', body = null, buttons = [{ label: 'OK', value: 'ok', primary: true }], progress = false }) {
+// kind names what the dialog is about ("transfer", "connection"...), so
+// that other parts can tell whether to show theirs over it.
+export function showDialog({ title, text = '', body = null, buttons = [{ label: 'OK', value: 'ok', primary: true }], progress = false, kind = '' }) {
     const dialog = $('dialog');
+    dialog.dataset.kind = kind;
     $('dialog-title').textContent = title;
     $('dialog-text').textContent = text;
     $('dialog-body').replaceChildren(...(body ? [body] : []));
@@ -48,6 +51,7 @@ export const ERROR_TEXT = {
     readError: ['File error', 'The converted impulse response could not be read.'],
     sendError: ['Communication error', 'The data could not be sent to the unit. Check the connection and try again.'],
     timeout: ['Communication error', 'The unit stopped answering.'],
+    changed: ['Backup not saved', 'The unit\'s slots changed since the backup was listed.'],
     busy: ['Busy', 'Another conversion is still running.'],
 };
 

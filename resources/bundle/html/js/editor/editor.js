@@ -5,13 +5,21 @@ import { UnitAddress } from '../link/product-setting.js';
 import { ControlRouter } from '../ir/control-router.js';
 import { IrDataLoader } from '../ir/ir-loader.js';
 import { BackupSession } from '../backup/backup-session.js';
+import { defaultBackupName } from '../backup/backup-plan.js';
+import { backupEvents, confirmRestore, offerBackup, offerToFinishBackup } from './backup-flow.js';
 import { EXTENSION } from '../backup/backup-format.js';
-import { closeDialog, setDialogProgress, showDialog, showError } from './dialogs.js';
+import { showDialog, showError } from './dialogs.js';
 import { buildSlotList } from './slot-list.js';
 import { showPreview } from './preview.js';
 import { buildAreaEditor } from './param-editor.js';
 import { installMonitor } from './monitor.js';
 import { installConnectionDialogs } from './connection-dialogs.js';
+import { createLoadWaiter, installLibrary } from '../library/library-editor.js';
+import { Choice, PatchEdits } from './patch-edits.js';
+import { loadEvents, offerToFinishLoad } from './load-flow.js';
+import { SlotMarks } from '../ir/slot-marks.js';
+import { nameNotice, unitName } from '../ir/slot-name.js';
+import { baseName } from '../ir/ir-messages.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -46,7 +54,8 @@ function folderOf(path) {
 async function main(kx5) {
     const { native, setting } = kx5;
     const selectTab = installTabs();
-    const connected = () => kx5.connection.connected;
+    // Connected and answering: a unit that went quiet is not edited.
+    const connected = () => kx5.connection.connected && kx5.watch.state === 'connected';
     let lastPath = '';
     try { lastPath = native.app.storage2('lastPath') ?? ''; } catch { lastPath = ''; }
     const remember = (path) => {
@@ -80,45 +89,48 @@ async function main(kx5) {
         showError('timeout', 'checked again after sleep or a device change');
         return false;
     };
-    let progressOpen = false;
-    const openProgress = (title, onCancel) => {
-        progressOpen = true;
-        showDialog({ title, text: '', progress: true, buttons: [{ label: 'Cancel', value: 'cancel' }] })
-            .then((v) => { progressOpen = false; if (v === 'cancel') onCancel(); });
-    };
-    const endProgress = () => {
-        if (progressOpen) closeDialog();
-        progressOpen = false;
-    };
-
+    const marks = new SlotMarks(native);
+    const loadWaiter = createLoadWaiter();
+    const loadEventHandler = loadEvents({ loader: () => loader, isConnected: connected, unitSilent: () => kx5.watch.silent() });
     const loader = new IrDataLoader({
         native, router, controller: kx5.controller, readWrite: kx5.readWrite, parameter: kx5.parameter,
-        setting, isConnected: connected,
-        onEvent: async (e) => {
-            if (e.type === 'channel') {
-                endProgress();
-                const ch = await showDialog({
-                    title: 'Stereo file', text: 'The unit takes one channel. Which one should go into the slot?',
-                    buttons: [{ label: 'Left [L]', value: 0, primary: true }, { label: 'Right [R]', value: 1 }, { label: 'Cancel', value: 'cancel' }],
-                });
-                if (ch === 'cancel') loader.cancel();
-                else loader.chooseChannel(ch);
-            } else if (e.type === 'progress') {
-                if (!progressOpen) openProgress('Loading impulse response', () => loader.cancel());
-                setDialogProgress(e.percent, e.phase === 'convert' ? `Converting… ${Math.round(e.percent)} %` : `Writing to the unit… ${e.percent} %`);
-            } else if (e.type === 'error') {
-                endProgress();
-                if (loader.busy) return;
-                showError(e.reason);
-            } else if (e.type === 'finished') {
-                endProgress();
-                if (!e.error) showDialog({ title: 'Finished', text: `Slot ${e.slot + 1} now holds "${e.name}".` });
-                else showError(e.error);
-            } else if (e.type === 'cancelled') {
-                endProgress();
-            }
+        setting, isConnected: connected, marks,
+        onEvent: (e) => {
+            loadWaiter.observe(e, loader.busy);
+            return loadEventHandler(e);
         },
     });
+    // A unit lost in the middle of a transfer stops it at once; the same
+    // unit back is offered what was interrupted.
+    kx5.watch.addListener((e) => {
+        if (e.type === 'silent' || e.type === 'gone') {
+            loader.abort(e.type);
+            backup.abort(e.type);
+        } else if (e.type === 'connected') {
+            marks.useUnit(kx5.watch.unit?.entity);
+            if (!e.same) {
+                loader.forget();
+                backup.forget();
+            } else if (loader.interrupted) {
+                offerToFinishLoad(loader);
+            } else if (backup.interrupted) {
+                offerToFinishBackup(backup);
+            }
+        }
+    });
+    // Connected before the editor was ready.
+    if (kx5.watch.unit) marks.useUnit(kx5.watch.unit.entity);
+
+    // The slot name as the unit will hold it, said before anything is written.
+    const slotNameLine = (name, stereo) => {
+        const length = setting.irDataNameLength;
+        const full = stereo ? `[L]${name}` : name;
+        const notice = nameNotice(full, length);
+        const shown = stereo
+            ? `"${unitName(full, length).name}" or "${unitName(`[R]${name}`, length).name}", by the channel taken`
+            : `"${unitName(name, length).name}"`;
+        return `The unit will name the slot ${shown}${notice ? ` (${notice})` : ''}.`;
+    };
 
     const startLoad = async (slot, path) => {
         if (!(await ensureUnit())) return;
@@ -128,7 +140,7 @@ async function main(kx5) {
         const name = String(path).split('/').pop();
         const go = await showDialog({
             title: `Load into slot ${slot + 1}?`,
-            text: facts ? `${name}: ${$('preview-notice').textContent}` : name,
+            text: `${facts ? `${name}: ${$('preview-notice').textContent}` : name}\n${slotNameLine(baseName(path), facts?.channels === 2)}`,
             buttons: [{ label: 'Load', value: 'load', primary: true }, { label: 'Cancel', value: 'cancel' }],
         });
         if (go === 'load') loader.load(slot, path);
@@ -147,51 +159,36 @@ async function main(kx5) {
         pendingDialog = null;
         if (!path || purpose?.kind !== 'backup') return;
         remember(path);
-        if (!backup.save(path)) return;
-        openProgress('Backing up', () => backup.cancel());
+        backup.save(path, purpose.plan);
     };
 
     const backup = new BackupSession({
-        native, map: kx5.map, parameter: kx5.parameter, readWrite: kx5.readWrite, setting, isConnected: connected,
-        onEvent: (e) => {
-            if (e.type === 'progress') {
-                if (!progressOpen) openProgress(e.phase === 'read' ? 'Backing up' : 'Restoring', () => backup.cancel());
-                setDialogProgress(e.percent, e.phase === 'read' ? `Reading from the unit… ${e.percent} %` : `Writing to the unit… ${e.percent} %`);
-            } else if (e.type === 'error') {
-                endProgress();
-                showError(e.reason, e.message);
-            } else if (e.type === 'saved' || e.type === 'restored') {
-                endProgress();
-                showDialog({
-                    title: e.type === 'saved' ? 'Backup saved' : 'Backup restored',
-                    text: `${e.path}\nContains ${e.contents.text}.`,
-                });
-            } else if (e.type === 'cancelled') {
-                endProgress();
-            }
-        },
+        native, map: kx5.map, parameter: kx5.parameter, readWrite: kx5.readWrite, controller: kx5.controller,
+        setting, isConnected: connected, marks,
+        onEvent: backupEvents({
+            session: () => backup, isConnected: connected, unitSilent: () => kx5.watch.silent(),
+            // The unit's slots changed under a backup: list them again and
+            // save into the same file.
+            startOver: async (path) => {
+                const plan = await offerBackup(kx5.parameter, setting, 'Back up again', 'The unit now holds');
+                if (plan && (await ensureUnit())) backup.save(path, plan);
+            },
+        }),
     });
     const restore = async (path) => {
         remember(path);
-        const ok = await showDialog({
-            title: 'Restore this backup?',
-            text: 'System settings, user patches and the IR slots held in the file replace those in the unit.',
-            buttons: [{ label: 'Restore', value: 'go', primary: true }, { label: 'Cancel', value: 'cancel' }],
-        });
-        if (ok === 'go' && (await ensureUnit()) && backup.restore(path)) openProgress('Restoring', () => backup.cancel());
+        const inspected = backup.inspect(path);
+        if (!inspected) return;
+        const choice = await confirmRestore(inspected);
+        if (choice && (await ensureUnit())) backup.restore(inspected, choice);
     };
     $('backup-button').addEventListener('click', async () => {
-        if (!needUnit()) return;
-        const loaded = [];
-        for (let k = 0; k < setting.numOfIrData; k++) if (kx5.parameter.get(`IRDATA%STATUS%${k}`) === 1) loaded.push(k + 1);
-        const go = await showDialog({
-            title: 'Back up the unit',
-            text: `The backup holds the system settings, both user patches and ${loaded.length ? `IR slots ${loaded.join(', ')}` : 'no IR slots (all are empty)'}.`,
-            buttons: [{ label: 'Choose file…', value: 'go', primary: true }, { label: 'Cancel', value: 'cancel' }],
-        });
-        if (go !== 'go' || !(await ensureUnit())) return;
-        pendingDialog = { kind: 'backup' };
-        native.fs.savefilename(lastPath ? `${lastPath}/${setting.product}` : setting.product, EXTENSION);
+        if (!needUnit() || backup.busy || loader.busy) return;
+        const plan = await offerBackup(kx5.parameter, setting);
+        if (!plan || !(await ensureUnit())) return;
+        pendingDialog = { kind: 'backup', plan };
+        const name = defaultBackupName(setting.product);
+        native.fs.savefilename(lastPath ? `${lastPath}/${name}` : name, EXTENSION);
     });
     $('restore-button').addEventListener('click', () => {
         if (!needUnit()) return;
@@ -235,6 +232,11 @@ async function main(kx5) {
     });
 
     try { native.app.dragdrop(true); } catch { /* drops then reach the page as "open" commands */ }
+    const library = installLibrary({
+        native, setting, loader, waiter: loadWaiter, showDialog, showError, ensureUnit, startLoad,
+        chooseSlot: (path) => (needUnit() ? chooseSlot(path) : null),
+        preview: (path) => { selectTab('tab-preview'); showPreview(native, path); },
+    });
     buildSlotList(kx5, {
         load: (slot) => {
             if (!needUnit()) return;
@@ -252,7 +254,10 @@ async function main(kx5) {
             sets.forEach((set, i) => select.append(new Option(set.name, String(i))));
             const about = document.createElement('p');
             about.className = 'hint';
-            const describe = () => { about.textContent = sets[Number(select.value)].description; };
+            const describe = () => {
+                const set = sets[Number(select.value)];
+                about.textContent = `${set.description} ${slotNameLine(set.name, false)}`.trim();
+            };
             select.addEventListener('change', describe);
             describe();
             body.append(select, about);
@@ -263,7 +268,8 @@ async function main(kx5) {
             });
             if (go === 'go' && (await ensureUnit())) loader.loadFactory(slot, sets[Number(select.value)]);
         },
-        drop: (slot) => {
+        drop: (slot, dataTransfer) => {
+            if (library.drop(slot, dataTransfer)) return;
             let paths = [];
             try { paths = native.app.dropfiles(); } catch { paths = []; }
             const wav = paths.find((p) => /\.wav$/i.test(p));
@@ -274,13 +280,22 @@ async function main(kx5) {
             if (!needUnit()) return;
             const input = document.createElement('input');
             input.type = 'text';
-            input.maxLength = setting.irDataNameLength;
             input.value = String(kx5.parameter.get(`IRDATA(${slot + 1})%NAME%0`)).trimEnd();
             input.setAttribute('aria-label', 'Slot name');
             input.addEventListener('keydown', (e) => { if (e.key === 'Enter') { e.preventDefault(); $('dialog-buttons').firstChild.click(); } });
-            const p = showDialog({ title: `Rename slot ${slot + 1}`, body: input, buttons: [{ label: 'Rename', value: 'ok', primary: true }, { label: 'Cancel', value: 'cancel' }] });
+            const held = document.createElement('p');
+            held.className = 'hint';
+            held.id = 'rename-held';
+            const show = () => { held.textContent = slotNameLine(input.value, false); };
+            input.addEventListener('input', show);
+            show();
+            const body = document.createElement('div');
+            body.append(input, held);
+            const p = showDialog({ title: `Rename slot ${slot + 1}`, body, buttons: [{ label: 'Rename', value: 'ok', primary: true }, { label: 'Cancel', value: 'cancel' }] });
             input.focus();
-            if ((await p) === 'ok') loader.rename(slot, input.value);
+            if ((await p) === 'ok' && !loader.rename(slot, input.value)) {
+                showDialog({ title: 'Not renamed', text: 'Another transfer is running, or the unit is not connected. Try again when it has ended.' });
+            }
         },
         initialize: async (slot) => {
             if (!needUnit()) return;
@@ -293,22 +308,29 @@ async function main(kx5) {
             for (const part of ['NAME', 'SIZE', 'FILE', 'DATA']) kx5.parameter.initialize(`IRDATA(${slot + 1})%${part}`);
             kx5.parameter.set(`IRDATA%STATUS%${slot}`, 0, false);
         },
-    });
+    }, marks);
 
-    buildAreaEditor(kx5, $('patch-editor'), 'PATCH', connected);
+    // Patch edits are marked until written; leaving them asks first.
+    const edits = new PatchEdits({ kx5, badges: [$('patch-edited'), $('patch-edited-tab')] });
+    kx5.confirmLeave = async (what) => (await edits.ask(what)) !== Choice.cancel;
+    kx5.watch.addListener((e) => { if (e.type === 'connected') edits.checkUnit(); });
+    if (connected()) edits.checkUnit();
+    buildAreaEditor(kx5, $('patch-editor'), 'PATCH', connected, () => edits.set(true));
     buildAreaEditor(kx5, $('system-editor'), 'SYSTEM', connected);
-    const patchTasks = () => {
-        const tasks = [];
-        for (const id of kx5.map.areaBlocks('PATCH')) {
-            const { address, sizes } = kx5.parameter.getblock(id);
-            let at = address;
-            for (const size of sizes) { tasks.push({ address: at, size }); at += Math.abs(size); }
-        }
-        return tasks;
-    };
-    $('patch-select').addEventListener('change', () => {
-        if (!needUnit() || kx5.readWrite.busy) return;
-        kx5.controller.dt1(nibble(UnitAddress.patchSelect), hex8(Number($('patch-select').value)));
+    const patchTasks = () => kx5.parameter.readTasks(['SETUP%COMMON', ...kx5.map.areaBlocks('PATCH')]);
+    // The selector shows the patch the unit is editing.
+    const showCurrent = () => { $('patch-select').value = String(edits.current()); };
+    kx5.parameter.addObserver((blockId) => { if (blockId === 'SETUP%COMMON') showCurrent(); });
+    showCurrent();
+    $('patch-select').addEventListener('change', async () => {
+        const n = Number($('patch-select').value);
+        if (!needUnit() || kx5.readWrite.busy) return showCurrent();
+        $('patch-select').value = String(edits.current());
+        if ((await edits.ask('switch')) === Choice.cancel) return;
+        $('patch-select').value = String(n);
+        kx5.controller.dt1(nibble(UnitAddress.patchSelect), hex8(n));
+        kx5.parameter.set('SETUP%COMMON%0', n, false);
+        edits.set(false);
         kx5.readWrite.readStart(patchTasks());
     });
     $('patch-write').addEventListener('click', async () => {
@@ -319,11 +341,27 @@ async function main(kx5) {
             buttons: [{ label: 'Write', value: 'go', primary: true }, { label: 'Cancel', value: 'cancel' }],
         });
         if (go !== 'go') return;
-        kx5.controller.dt1(nibble(UnitAddress.patchWrite), hex8(n));
-        for (const id of kx5.map.areaBlocks('PATCH')) {
-            kx5.parameter.setdata(id.replace(/^PATCH%/, `PATCH(${n + 1})%`), kx5.parameter.copyblock(id));
-        }
+        if (!(await edits.write(n))) showError('timeout', 'the patch was not written');
     });
+
+    // Closing the window with unsaved edits: the window asks the page
+    // first; the page asks the user and closes the window itself.
+    let leaving = false;
+    let asking = false;
+    window.$event.onclose = () => {
+        if (leaving || !edits.edited) return false;
+        if (!asking) {
+            asking = true;
+            setTimeout(async () => {
+                const choice = await edits.ask('close');
+                asking = false;
+                if (choice === Choice.cancel) return;
+                leaving = true;
+                native.app.exit();
+            }, 0);
+        }
+        return true;
+    };
 }
 
 // The editor on a link built by createLink (main.js).

@@ -1,12 +1,19 @@
 // Patch and system editors generated from the address map: one group per
 // block, a select for listed values, a slider for numbers, a text field for
-// names. Changes go out as DT1 while connected; DT1 from the unit and area
-// reads are reflected through the parameter observers.
+// names. Changes go out as DT1 (only while a unit answers); DT1 from the
+// unit and area reads are reflected through the parameter observers.
 import { isNumericCode } from '../params/size-codes.js';
 
 const isText = (p) => !isNumericCode(p.code);
 
-function controlFor(kx5, p, canSend) {
+function controlFor(kx5, p, canSend, onEdit) {
+    // Without a unit that answers, an edit would show a value no unit holds:
+    // the control goes back to the model's value instead.
+    const edit = (value) => {
+        if (!canSend()) return refresh();
+        kx5.parameter.set(p.id, value, true);
+        onEdit(p);
+    };
     const row = document.createElement('label');
     row.className = 'control';
     const name = document.createElement('span');
@@ -18,7 +25,7 @@ function controlFor(kx5, p, canSend) {
         input = document.createElement('input');
         input.type = 'text';
         input.maxLength = p.bytes;
-        input.addEventListener('change', () => kx5.parameter.set(p.id, input.value.padEnd(p.bytes, ' '), canSend()));
+        input.addEventListener('change', () => edit(input.value.padEnd(p.bytes, ' ')));
     } else if (p.values && p.values.length > 0) {
         input = document.createElement('select');
         p.values.forEach((label, i) => {
@@ -27,7 +34,7 @@ function controlFor(kx5, p, canSend) {
             o.textContent = label;
             input.append(o);
         });
-        input.addEventListener('change', () => kx5.parameter.set(p.id, Number(input.value), canSend()));
+        input.addEventListener('change', () => edit(Number(input.value)));
     } else {
         input = document.createElement('input');
         input.type = 'range';
@@ -36,7 +43,7 @@ function controlFor(kx5, p, canSend) {
         output = document.createElement('output');
         input.addEventListener('input', () => {
             output.textContent = input.value;
-            kx5.parameter.set(p.id, Number(input.value), canSend());
+            edit(Number(input.value));
         });
     }
     input.setAttribute('aria-label', p.name);
@@ -53,8 +60,9 @@ function controlFor(kx5, p, canSend) {
 }
 
 // Builds the editor of one area into container; area may change later
-// (patch view) through the returned setArea.
-export function buildAreaEditor(kx5, container, area, canSend) {
+// (patch view) through the returned setArea. onEdit(param) follows every
+// change the user makes.
+export function buildAreaEditor(kx5, container, area, canSend, onEdit = () => {}) {
     let controls = new Map();
     const render = (name) => {
         controls = new Map();
@@ -68,7 +76,7 @@ export function buildAreaEditor(kx5, container, area, canSend) {
             set.append(legend);
             const list = [];
             for (const p of block.params.slice(0, 40)) {
-                const c = controlFor(kx5, p, canSend);
+                const c = controlFor(kx5, p, canSend, onEdit);
                 set.append(c.row);
                 list.push(c);
             }

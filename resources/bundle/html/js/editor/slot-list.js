@@ -1,6 +1,7 @@
 // The eleven IR slots: name, file name and state from the parameter model,
-// with load, factory restore, rename and initialise; a WAV file dropped on a
-// slot loads it.
+// with load, factory restore, rename and initialise; a WAV file (or library
+// rows) dropped on a slot loads it. A slot whose last write did not finish
+// (marks) shows as incomplete, whatever state the unit reports for it.
 const STATE = ['empty', 'loaded', 'invalid'];
 
 function decodeFileName(kx5, slot) {
@@ -18,7 +19,7 @@ function decodeFileName(kx5, slot) {
     }
 }
 
-export function buildSlotList(kx5, actions) {
+export function buildSlotList(kx5, actions, marks = null) {
     const list = document.getElementById('slot-list');
     const rows = [];
     for (let k = 0; k < kx5.setting.numOfIrData; k++) {
@@ -60,7 +61,7 @@ export function buildSlotList(kx5, actions) {
         li.addEventListener('drop', (e) => {
             e.preventDefault();
             li.classList.remove('drop');
-            actions.drop(k);
+            actions.drop(k, e.dataTransfer);
         });
         list.append(li);
         rows.push({ name, state, file });
@@ -71,12 +72,17 @@ export function buildSlotList(kx5, actions) {
         const name = String(kx5.parameter.get(`IRDATA(${k + 1})%NAME%0`)).trimEnd();
         r.name.textContent = name || '(no name)';
         r.name.title = name; // the row may be too narrow for the whole name
-        r.state.textContent = STATE[s] ?? '?';
-        r.state.dataset.state = String(s);
+        const mark = marks?.get(k);
+        r.state.textContent = mark ? 'incomplete' : STATE[s] ?? '?';
+        r.state.dataset.state = mark ? 'incomplete' : String(s);
+        r.state.title = mark
+            ? `The last write into this slot did not finish${mark.detail ? `: ${mark.detail}` : '.'} Load it again or clear it.`
+            : '';
         r.file.textContent = decodeFileName(kx5, k) || '—';
     };
     const refreshAll = () => rows.forEach((_, k) => refresh(k));
     refreshAll();
+    marks?.onChange(refreshAll);
     kx5.parameter.addObserver((blockId) => {
         if (blockId === 'IRDATA%STATUS') return refreshAll();
         const m = /^IRDATA\((\d+)\)%/.exec(blockId);

@@ -1,22 +1,31 @@
 // Loading a WAV file (or restoring a factory set) into an impulse-response
 // slot: the host checks and converts the file, the page writes name, file
-// name and coefficients into the unit, reads the slot back and tells the unit
-// to take the new data.
+// name and coefficients into the unit, reads the whole slot back and
+// compares it with what was sent (sending what differs once more), and only
+// then tells the unit to take the new data.
 //
 // Events handed to onEvent:
 //   { type: 'channel', stat }              stereo file: call chooseChannel(0|1)
-//   { type: 'progress', phase, percent }   phase "convert" or "write"
-//   { type: 'error', reason }              "unsupported", "extensible", "fileError",
+//   { type: 'progress', phase, percent }   phase "convert", "write", "verify",
+//                                          "resend" or "recheck"
+//   { type: 'error', reason }              before anything was written:
+//                                          "unsupported", "extensible", "fileError",
 //                                          "readError", "sendError", "busy"
-//   { type: 'cancelled' }
-//   { type: 'finished', slot, name }
+//   { type: 'cancelled', report }          report: see stopReport (null when
+//                                          nothing reached the unit)
+//   { type: 'stopped', report }            the write did not verify or the unit
+//                                          went away; resume() takes it up again
+//   { type: 'finished', slot, name, state, resent } only for a verified slot
+//   { type: 'renamed', slot, name } / { type: 'renameFailed', slot, name, report }
 import { systemClock } from '../link/clock.js';
-import { _7bitize, hex8, nibble } from '../link/sysex.js';
-import { UnitAddress } from '../link/product-setting.js';
 import {
-    COEFFICIENT_WORDS, buildWriteList, fileName, nameBytes, nameMessage, slotName, wordsFromHex,
+    COEFFICIENT_WORDS, buildWriteList, fileName, nameMessage, slotName, wordsFromHex,
 } from './ir-messages.js';
+import { unitName } from './slot-name.js';
+import { initializeSlot, takeSlot } from './slot-commands.js';
 import { factoryFolder as bundleFactoryFolder, readFactoryIndex, readFactoryWords } from './factory-sets.js';
+import { VerifiedWrite } from '../transfer/verified-write.js';
+import { describeMessages } from '../transfer/transfer-report.js';
 
 export const PROGRESS_POLL_MS = 100;
 export const MESSAGE_GAP_MS = 8;
@@ -25,10 +34,13 @@ const WAVE_FORMAT_EXTENSIBLE = 0xfffe;
 export class IrDataLoader {
     constructor({
         native, router, controller, readWrite, parameter, setting, isConnected, clock = systemClock, onEvent = () => {},
-        factoryFolder = bundleFactoryFolder(),
+        factoryFolder = bundleFactoryFolder(), marks = null,
     }) {
-        Object.assign(this, { native, router, controller, readWrite, parameter, setting, isConnected, clock, onEvent, factoryFolder });
+        Object.assign(this, { native, router, controller, readWrite, parameter, setting, isConnected, clock, onEvent, factoryFolder, marks });
         this.job = null;
+        // A write that stopped before it verified, kept for resume().
+        this.interrupted = null;
+        this.writer = null;
         this.pollTimer = null;
         router.listen('wavstat', (a) => this.onWavstat(a));
         router.listen('convert', (a) => this.onConvert(a));
@@ -102,24 +114,26 @@ export class IrDataLoader {
         }
     }
 
-    // The user's cancel: stops the conversion or the write and forgets the slot.
+    // The user's cancel: stops the conversion, or the write where it is (the
+    // cancelled event then says what reached the unit).
     cancel() {
         const job = this.job;
         if (!job) return;
-        if (job.phase === 'convert') {
-            this.router.request('convert', { req: 'cancel' });
-        } else if (job.phase === 'write' || job.phase === 'readback') {
-            this.readWrite.cancel();
-            this.detach();
-        }
+        if (this.writer?.running) return this.writer.cancel();
+        if (job.phase === 'convert') this.router.request('convert', { req: 'cancel' });
         this.stopPolling();
         this.job = null;
-        this.onEvent({ type: 'cancelled' });
+        this.onEvent({ type: 'cancelled', report: null });
+    }
+
+    // The unit went away ("gone") or stopped answering ("silent"): a running
+    // write stops at once and is kept for resume().
+    abort(reason) {
+        if (this.writer?.running) this.writer.abort(reason);
     }
 
     fail(reason) {
         this.stopPolling();
-        this.detach();
         this.job = null;
         this.onEvent({ type: 'error', reason });
     }
@@ -139,8 +153,7 @@ export class IrDataLoader {
         const job = this.job;
         const words = this.readCoefficients(coefficientPath);
         if (!words) return this.fail('readError');
-        job.name = slotName(job.path, job.channel, this.setting.irDataNameLength);
-        this.writeSlot({ name: job.name, file: fileName(job.path), words });
+        this.writeSlot({ name: slotName(job.path, job.channel, this.setting.irDataNameLength), file: fileName(job.path), words });
     }
 
     // The factory sets carried in the bundle (entries for loadFactory).
@@ -149,18 +162,17 @@ export class IrDataLoader {
     }
 
     // Restores a factory set into slot (0-based) under its own name and file
-    // name: the same write, read-back and set-IR command as a file load.
+    // name: the same write, verify and set-IR command as a file load.
     // false only while another load runs; a set that cannot be read ends in
     // a "readError" event.
     loadFactory(slot, set) {
         if (this.job) return false;
-        this.job = { slot, path: set?.file ?? '', phase: 'factory' };
+        this.job = { slot, path: set?.file ?? '', phase: 'factory', what: 'factory' };
         const words = readFactoryWords(this.native, set, this.factoryFolder);
         if (!words) {
             this.fail('readError');
             return true;
         }
-        this.onEvent({ type: 'progress', phase: 'write', percent: 0 });
         const name = [...set.name].slice(0, this.setting.irDataNameLength).join('');
         this.writeSlot({ name, file: set.file, words });
         return true;
@@ -169,69 +181,116 @@ export class IrDataLoader {
     // Writes a complete slot image (also used for the factory sets).
     writeSlot({ name, file, words }) {
         const job = this.job;
-        // Reported as the unit will hold it (printable ASCII, "?" for the rest).
-        job.name = String.fromCharCode(...nameBytes(name, this.setting.irDataNameLength)).trimEnd();
+        // Reported as the unit will hold it.
+        job.name = unitName(name, this.setting.irDataNameLength).name;
+        job.file = file;
         if (!this.isConnected()) return this.fail('sendError');
-        const tasks = buildWriteList(this.setting, job.slot, { name, file, words })
-            .map((m) => ({ ...m, wait: MESSAGE_GAP_MS }));
+        job.messages = buildWriteList(this.setting, job.slot, { name, file, words });
+        job.what = job.what ?? 'load';
+        this.transfer(job, { from: 0, write: true });
+    }
+
+    // Takes up a stopped write again: the slot is read back and what it
+    // does not hold yet is sent (once) and checked. false when there is
+    // nothing to take up or another job runs.
+    resume() {
+        const job = this.interrupted;
+        if (!job || this.job || !this.isConnected()) return false;
+        this.interrupted = null;
+        this.job = job;
+        this.transfer(job, { write: false });
+        return true;
+    }
+
+    // Forgets a stopped write (its slot stays marked incomplete).
+    forget() {
+        this.interrupted = null;
+    }
+
+    transfer(job, options) {
         job.phase = 'write';
-        this.attach((state) => {
-            if (typeof state === 'number') return this.onEvent({ type: 'progress', phase: 'write', percent: state });
-            this.detach();
-            if (state === 'end') this.readBack();
-            else this.close('sendError');
+        this.marks?.mark(job.slot, { name: job.name, file: job.file, what: job.what });
+        this.writer = new VerifiedWrite({
+            readWrite: this.readWrite,
+            gap: MESSAGE_GAP_MS,
+            onProgress: ({ phase, percent }) => this.onEvent({ type: 'progress', phase, percent }),
+            // What went out is what the unit now holds there (the screen
+            // follows it, also when the write stops half way).
+            onSent: (i) => {
+                const m = job.messages[i];
+                this.parameter?.store(m.address, m.data.match(/../g));
+            },
         });
-        this.readWrite.writeStart(tasks);
+        this.writer.run(job.messages, options, (result) => this.settle(job, result));
     }
 
-    // Reads the slot's size, name and file name back into the parameter model.
-    readBack() {
-        const job = this.job;
-        job.phase = 'readback';
-        const tasks = [];
-        for (const part of ['SIZE', 'NAME', 'FILE']) {
-            const block = this.parameter.getblock(`IRDATA(${job.slot + 1})%${part}`);
-            if (!block) continue;
-            let at = block.address;
-            for (const size of block.sizes) {
-                tasks.push({ address: at, size });
-                at += size;
-            }
-        }
-        this.attach((state) => {
-            if (typeof state === 'number') return;
-            this.detach();
-            this.close(state === 'end' ? null : 'sendError');
-        });
-        this.readWrite.readStart(tasks);
-    }
-
-    // Set-IR command and "finished", after a failure too.
-    close(error) {
-        const job = this.job;
-        if (error) this.onEvent({ type: 'error', reason: error });
-        this.controller.dt1(nibble(UnitAddress.setIrData), hex8(job.slot));
+    settle(job, result) {
+        this.writer = null;
+        if (this.job !== job) return;
+        if (result.ok) return this.take(job, result);
         this.job = null;
-        this.onEvent({ type: 'finished', slot: job.slot, name: job.name, error });
+        const report = this.stopReport(job, result);
+        if (result.reason === 'cancelled') {
+            if (report.sent === 0) this.marks?.clear(job.slot);
+            else this.marks?.note(job.slot, report.text);
+            this.interrupted = report.sent === 0 ? null : job;
+            return this.onEvent({ type: 'cancelled', report: report.sent === 0 ? null : report });
+        }
+        this.marks?.note(job.slot, report.text);
+        this.interrupted = job;
+        this.onEvent({ type: 'stopped', report });
     }
 
-    attach(observer) {
-        this.detach();
-        this.observer = observer;
-        this.readWrite.addObserver(observer);
+    // What a stopped write did and did not do. { slot, name, reason, phase,
+    // sent, total, text }
+    stopReport(job, result) {
+        const total = job.messages.length;
+        const map = this.parameter?.map;
+        const describe = (indices) => (map ? describeMessages(map, job.messages, indices) : `${indices.length} messages`);
+        const sent = result.phase === 'write' ? result.sent : total;
+        let text;
+        if (result.reason === 'differ') {
+            text = `The unit does not hold what was sent, even after sending it again: ${describe(result.differing)}.`;
+        } else if (result.phase === 'write') {
+            const rest = Array.from({ length: total - sent }, (_, k) => sent + k);
+            text = sent === 0
+                ? 'Nothing was sent.'
+                : `Sent: ${sent} of ${total} messages. Not sent: ${describe(rest)}.`;
+        } else {
+            text = `All ${total} messages were sent, but the slot was not verified.`;
+        }
+        return { slot: job.slot, name: job.name, what: job.what, reason: result.reason, phase: result.phase, sent, total, text };
     }
 
-    detach() {
-        if (this.observer) this.readWrite.removeObserver(this.observer);
-        this.observer = null;
+    // A verified slot: the set-IR command, then the unit's verdict on it.
+    take(job, result) {
+        this.marks?.clear(job.slot);
+        this.interrupted = null;
+        takeSlot(this.controller, this.parameter?.map, job.slot, (state) => {
+            if (this.job !== job) return;
+            this.job = null;
+            this.onEvent({ type: 'finished', slot: job.slot, name: job.name, state, resent: result.resent.length });
+        });
     }
 
-    // Renames a slot: only its name is written.
+    // Renames a slot: only its name is written, and read back.
     rename(slot, name) {
-        if (!this.isConnected()) return false;
-        const m = nameMessage(this.setting, slot, name);
-        this.controller.dt1(m.address, m.data);
-        this.parameter?.store(m.address, m.data.match(/../g));
+        if (!this.isConnected() || this.job) return false;
+        const held = unitName(name, this.setting.irDataNameLength).name;
+        const messages = [nameMessage(this.setting, slot, name)];
+        const job = { slot, name: held, what: 'rename', messages };
+        this.job = job;
+        this.writer = new VerifiedWrite({
+            readWrite: this.readWrite,
+            onSent: () => this.parameter?.store(messages[0].address, messages[0].data.match(/../g)),
+        });
+        this.writer.run(messages, {}, (result) => {
+            this.writer = null;
+            if (this.job !== job) return;
+            this.job = null;
+            if (result.ok) return this.onEvent({ type: 'renamed', slot, name: held });
+            this.onEvent({ type: 'renameFailed', slot, name: held, report: this.stopReport(job, result) });
+        });
         return true;
     }
 
@@ -239,13 +298,12 @@ export class IrDataLoader {
     initialize(slot) {
         return new Promise((resolve) => {
             if (!this.isConnected()) return resolve(false);
-            const address = nibble(UnitAddress.irSlotInitialize);
-            const data = hex8((slot >> 7) & 0x7f) + hex8(slot & 0x7f);
-            const h = this.controller.headerLength;
-            this.controller.waitDT1(address, data, {
-                isReply: (m) => m.substr(h - 2, 2) === '12' && m.substr(h, 8) === _7bitize(address),
-                success: () => resolve(true),
-                error: () => resolve(false),
+            initializeSlot(this.controller, slot, (ok) => {
+                if (ok) {
+                    this.marks?.clear(slot);
+                    if (this.interrupted?.slot === slot) this.interrupted = null;
+                }
+                resolve(ok);
             });
         });
     }

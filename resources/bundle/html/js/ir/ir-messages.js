@@ -2,6 +2,7 @@
 // name with its byte count, and the coefficient words, as DT1 data split
 // into messages of at most MAX_DATA_BYTES.
 import { hex8, nibble } from '../link/sysex.js';
+import { unitNameBytes } from './slot-name.js';
 
 export const MAX_DATA_BYTES = 240;
 export const FILE_NAME_ENTRIES = 128;
@@ -28,18 +29,10 @@ export function slotName(path, channel, length = 32) {
     return prefix + [...baseName(path)].slice(0, length).join('');
 }
 
-// Name bytes: exactly `length` bytes padded with spaces. A character outside
-// printable ASCII becomes "?": a data byte of 0x80 or more would end the
-// exclusive message early.
+// Name bytes: exactly `length` bytes of printable ASCII padded with spaces,
+// by the unit's naming rule (slot-name.js).
 export function nameBytes(name, length = 32) {
-    const out = [];
-    for (const ch of String(name)) {
-        if (out.length === length) break;
-        const c = ch.codePointAt(0);
-        out.push(c >= 0x20 && c < 0x7f ? c : 0x3f);
-    }
-    while (out.length < length) out.push(0x20);
-    return out;
+    return unitNameBytes(name, length);
 }
 
 // The file name in UTF-8, shortened character by character from the end

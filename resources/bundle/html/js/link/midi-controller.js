@@ -40,9 +40,12 @@ export class MIDIController {
             this.setting.modelId.length + 2;
     }
 
-    // Queues a raw message (hex text). onSent runs when it goes out.
+    // Queues a raw message (hex text). onSent runs when it goes out. A
+    // message with nothing ahead of it leaves at once when the wire is free,
+    // so that a request made on an answer does not wait for the next tick.
     send(message, onSent) {
         this.queue.push({ message: message.toUpperCase(), onSent });
+        if (this.queue.length === 1 && this.timer !== null) this.tick();
     }
 
     dt1(address, data, onSent) {
@@ -135,9 +138,10 @@ export class MIDIController {
         }
     }
 
-    // Shared shape of the three waits: reply() is polled every tick; the time
-    // limit counts from the send, or from the last message the unit sent
-    // when that is later, so a unit still busy answering is not cut off.
+    // Shared shape of the three waits: success as soon as the reply is in
+    // (state.answer), the time limit checked every tick. The limit counts
+    // from the send, or from the last message the unit sent when that is
+    // later, so a unit still busy answering is not cut off.
     poll(state, observer) {
         const limit = this.setting.timeout * 1000;
         let timer = null;
@@ -147,14 +151,13 @@ export class MIDIController {
             state.done = true;
             if (state.cleanup) state.cleanup();
         };
+        state.answer = (reply) => {
+            if (state.done) return;
+            finish();
+            observer.success?.(reply);
+        };
         timer = this.clock.setInterval(() => {
             if (state.done) return finish();
-            if (state.reply !== undefined) {
-                const reply = state.reply;
-                finish();
-                observer.success?.(reply);
-                return;
-            }
             const since = Math.max(state.since, this.lastReceiveTime);
             if (this.clock.now() - since > limit) {
                 finish();
@@ -167,9 +170,9 @@ export class MIDIController {
     // Sends a prepared message and waits for the first received message that
     // observer.isReply accepts.
     waitMessage(message, observer) {
-        const state = { since: this.clock.now(), reply: undefined, done: false };
+        const state = { since: this.clock.now(), done: false };
         const receiver = (m) => {
-            if (state.reply === undefined && !state.done && observer.isReply(m)) state.reply = m;
+            if (!state.done && observer.isReply(m)) state.answer(m);
         };
         this.addReceiver(receiver);
         state.cleanup = () => this.removeReceiver(receiver);
@@ -186,12 +189,13 @@ export class MIDIController {
     // Sends an RQ1 and succeeds with the data (hex, checksum removed) of the
     // DT1 that answers it.
     waitRQ1(address, size, observer) {
-        const state = { since: this.clock.now(), reply: undefined, done: false };
+        const state = { since: this.clock.now(), done: false };
         const packed = _7bitize(address);
+        const cancel = this.poll(state, observer);
         const entry = this.rq1(address, size, (rest) => {
-            if (!state.done) state.reply = dt1Payload(packed, rest).data;
+            if (!state.done) state.answer(dt1Payload(packed, rest).data);
         }, (t) => { state.since = t; });
         state.cleanup = () => this.removePending(entry);
-        return this.poll(state, observer);
+        return cancel;
     }
 }

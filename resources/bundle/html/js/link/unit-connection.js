@@ -41,6 +41,7 @@ export class UnitConnection {
         this.synchronize = synchronize;
         this.cancelWait = null;
         this.connected = false;
+        this.identity = null;
     }
 
     // Runs the sequence. Resolves with { outcome, ... }; a communication error
@@ -61,6 +62,8 @@ export class UnitConnection {
             this.cancelWait = c.waitMessage(IDENTITY_REQUEST, {
                 isReply: (m) => isIdentityReply(m, this.setting),
                 success: step((reply) => {
+                    // What tells this unit from another one when it comes back.
+                    this.identity = reply;
                     this.setting.deviceId = reply.substr(4, 2);
                     this.cancelWait = c.waitRQ1(nibble(UnitAddress.communicationLevel), 1, {
                         success: step((data) => {

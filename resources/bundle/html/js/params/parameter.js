@@ -131,6 +131,21 @@ export class Parameter {
         return { address: block.absolute, data, sizes };
     }
 
+    // Batch-read tasks ({ address, size }) for whole blocks, in the pieces
+    // getblock gives.
+    readTasks(blockIds) {
+        const tasks = [];
+        for (const id of blockIds) {
+            const { address, sizes } = this.getblock(id);
+            let at = address;
+            for (const size of sizes) {
+                tasks.push({ address: at, size });
+                at += Math.abs(size);
+            }
+        }
+        return tasks;
+    }
+
     // Replaces a block's data.
     setdata(blockId, data) {
         const block = this.map.block(blockId);

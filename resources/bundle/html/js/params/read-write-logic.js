@@ -12,6 +12,26 @@ export function variableLength(dataHex) {
     return len;
 }
 
+// One observer at a time on a batch reader and writer, for a job that runs
+// its batches one after the other.
+export class ObserverSlot {
+    constructor(readWrite) {
+        this.readWrite = readWrite;
+        this.observer = null;
+    }
+
+    attach(observer) {
+        this.detach();
+        this.observer = observer;
+        this.readWrite.addObserver(observer);
+    }
+
+    detach() {
+        if (this.observer) this.readWrite.removeObserver(this.observer);
+        this.observer = null;
+    }
+}
+
 export class ReadWriteLogic {
     constructor({ controller, clock = systemClock }) {
         this.controller = controller;
@@ -49,20 +69,29 @@ export class ReadWriteLogic {
     }
 
     // tasks: [{ address (linear), size }]; a negative size reads a variable
-    // block (4 length digits first, then the rest in pieces).
-    readStart(tasks) {
+    // block (4 length digits first, then the rest in pieces). onData(address,
+    // hex), when given, sees every answer with the address it was asked for.
+    readStart(tasks, { onData } = {}) {
         this.stop();
         this.job = {
             kind: 'read', tasks, index: 0, waiting: false, cursor: null, remaining: 0,
-            phase: 'start',
+            phase: 'start', onData,
         };
         this.timer = this.clock.setInterval(() => this.readTick(), TICK_MS);
     }
 
+    // One step of the batch per call: a request, a finished task or the end.
+    // The timer starts the batch; afterwards each answer takes the next step
+    // at once, so one request is out at a time and none waits for a tick.
     readTick() {
         const job = this.job;
-        if (!job || job.waiting) return;
-        if (job.index >= job.tasks.length) return this.finish();
+        while (this.job === job && job && !job.waiting) {
+            if (job.index >= job.tasks.length) return this.finish();
+            this.readStep(job);
+        }
+    }
+
+    readStep(job) {
         const task = job.tasks[job.index];
         if (job.phase === 'start') {
             job.cursor = task.address;
@@ -90,12 +119,15 @@ export class ReadWriteLogic {
 
     request(size, onData) {
         const job = this.job;
+        const at = job.cursor;
         job.waiting = true;
-        this.cancelWait = this.controller.waitRQ1(job.cursor, size, {
+        this.cancelWait = this.controller.waitRQ1(at, size, {
             success: (data) => {
                 if (this.job !== job) return;
                 job.waiting = false;
+                job.onData?.(at, data);
                 onData(data);
+                this.readTick();
             },
             error: () => {
                 if (this.job !== job) return;
