@@ -4,6 +4,7 @@
 #include "tests/host/e2e/program_under_test.h"
 #include "tests/host/e2e/shared_world_test.h"
 #include "tests/host/e2e/x11_session.h"
+#include "tests/support/child_process.h"
 #include "tests/support/files.h"
 #include "tests/support/local_http_server.h"
 
@@ -16,7 +17,6 @@
 #include <thread>
 
 #include <csignal>
-#include <cstdlib>
 
 using namespace kx5::e2e;
 
@@ -441,10 +441,7 @@ TEST_F(EndToEnd, APageWhoseProcessDiedCanBeReloaded) {
 // data folder, the version in the page's About dialog.
 TEST_F(EndToEnd, TheInstalledProgramStartsOnItsBundleWithItsBridgeAndVersion) {
     const std::string prefix = home.path() + "/installed";
-    ASSERT_EQ(
-        std::system(
-            ("cmake --install '" KX5_BUILD_DIR "' --prefix '" + prefix + "' >/dev/null").c_str()),
-        0);
+    ASSERT_EQ(kx5::test::runCommand({"cmake", "--install", KX5_BUILD_DIR, "--prefix", prefix}), 0);
     ProgramOptions options;
     options.executable = prefix + "/bin/kx5-editor";
     options.testBundle = false;
