@@ -1,7 +1,8 @@
 // The eleven IR slots: name, file name and state from the parameter model,
-// with load, factory restore, rename and initialise; a WAV file (or library
-// rows) dropped on a slot loads it. A slot whose last write did not finish
-// (marks) shows as incomplete, whatever state the unit reports for it.
+// with load, factory restore, rename and initialise; audio files, a folder
+// or library rows dropped on a slot load into it and the slots after it; a
+// click on a row shows what the slot holds. A slot whose last write did not
+// finish (marks) shows as incomplete, whatever state the unit reports for it.
 const STATE = ['empty', 'loaded', 'invalid'];
 
 function decodeFileName(kx5, slot) {
@@ -22,6 +23,12 @@ function decodeFileName(kx5, slot) {
 export function buildSlotList(kx5, actions, marks = null) {
     const list = document.getElementById('slot-list');
     const rows = [];
+    let selected = null;
+    // The slot the preview compares with (and a single load goes into).
+    const select = (k) => {
+        selected = k;
+        for (const li of list.children) li.classList.toggle('selected', Number(li.dataset.slot) === k);
+    };
     for (let k = 0; k < kx5.setting.numOfIrData; k++) {
         const li = document.createElement('li');
         li.className = 'slot';
@@ -51,11 +58,17 @@ export function buildSlotList(kx5, actions, marks = null) {
             tools.append(b);
             return b;
         };
-        button('Load…', 'Load a WAV file into', actions.load);
+        button('Load…', 'Load IR files into', actions.load);
         button('Factory…', 'Restore a factory set into', actions.factory);
         button('Rename', 'Rename', actions.rename);
         button('Clear', 'Initialise', actions.initialize);
         li.append(num, text, tools);
+        // A click on the row (not on its buttons) shows what the slot holds.
+        li.addEventListener('click', (e) => {
+            if (e.target.closest('button')) return;
+            select(k);
+            actions.show?.(k);
+        });
         li.addEventListener('dragover', (e) => { e.preventDefault(); li.classList.add('drop'); });
         li.addEventListener('dragleave', () => li.classList.remove('drop'));
         li.addEventListener('drop', (e) => {
@@ -88,5 +101,5 @@ export function buildSlotList(kx5, actions, marks = null) {
         const m = /^IRDATA\((\d+)\)%/.exec(blockId);
         if (m) refresh(Number(m[1]) - 1);
     });
-    return { refresh, refreshAll };
+    return { refresh, refreshAll, select, fileName: (k) => decodeFileName(kx5, k), get selected() { return selected; } };
 }
