@@ -7,6 +7,7 @@
 #include "audio/modules/native_call_sampler.h"
 #include "audio/players/audio_player.h"
 #include "audio/players/audio_recorder.h"
+#include "audition/native_call_audition.h"
 #include "bridge/javascript_interface.h"
 #include "ir/ir_commands.h"
 #include "irfile/native_call_irfile.h"
@@ -136,6 +137,7 @@ void NativeHost::createModules() {
     add(std::make_unique<NativeCall_util>(o));
     add(std::make_unique<NativeCall_library>(o));
     add(std::make_unique<NativeCall_irfile>(o));
+    add(std::make_unique<NativeCall_audition>(o));
 }
 
 } // namespace kx5
