@@ -6,6 +6,7 @@
 import { showDialog, showError } from './dialogs.js';
 import { loadBatch } from './batch-flow.js';
 import { IrPreview } from './preview.js';
+import { Audition } from './audition.js';
 import { SlotIr } from '../ir/slot-ir.js';
 import { AUDIO_EXTENSIONS, isAudioFile } from '../ir/ir-source.js';
 import { expandDropped } from '../ir/dropped-files.js';
@@ -33,7 +34,9 @@ export function installIrLoading(editor) {
         parameter, readWrite: kx5.readWrite, isConnected: editor.connected,
         isFree: () => !editor.busy() && !kx5.readWrite.busy,
     });
-    const preview = new IrPreview({ native, slotIr: (k) => slotIr.get(k) });
+    let audition = null;
+    const preview = new IrPreview({ native, slotIr: (k) => slotIr.get(k), onShown: () => audition?.shown() });
+    audition = new Audition({ native, current: () => preview.current });
     let batch = null;
     const loadedName = (k) => (parameter.get(`IRDATA%STATUS%${k}`) === 1
         ? String(parameter.get(`IRDATA(${k + 1})%NAME%0`)).trimEnd() : '');

@@ -40,8 +40,9 @@ const mixOf = ([l, r]) => l.map((v, i) => (v + r[i]) / 2);
 export class IrPreview {
     // slotIr(slot) -> Promise<{ words, name, file, origin } | null>: a
     // slot's coefficients (origin "load" or "unit").
-    constructor({ native, slotIr = async () => null, onChannel = () => {} }) {
-        Object.assign(this, { native, slotIr, onChannel });
+    // onShown(shown): after what it shows changed.
+    constructor({ native, slotIr = async () => null, onChannel = () => {}, onShown = () => {} }) {
+        Object.assign(this, { native, slotIr, onChannel, onShown });
         this.shown = null;
         this.overlay = null;
         this.view = { db: false, zoom: false };
@@ -88,6 +89,7 @@ export class IrPreview {
         $('preview').hidden = true;
         $('preview-empty').hidden = false;
         $('preview-empty').textContent = message;
+        this.onShown(null);
     }
 
     // Shows a file as the conversion will take it; returns its facts, or
@@ -249,6 +251,7 @@ export class IrPreview {
                 : 'As the last load wrote it (verified).');
         }
         this.draw();
+        this.onShown(s);
     }
 
     // The plots of what is shown, at the plots' current size.
