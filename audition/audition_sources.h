@@ -18,8 +18,9 @@ struct MonoSound {
     uint32_t rate = 0;
 };
 
-// At most this much of a DI recording is played.
-constexpr double kMaxPhraseSeconds = 20.0;
+// At most this much of a DI recording is played: enough for a riff, and
+// short enough to render between a click and its sound (see the benchmark).
+constexpr double kMaxPhraseSeconds = 10.0;
 
 std::variant<MonoSound, SourceRefusal> readDiPhrase(const std::string& path);
 

@@ -79,6 +79,27 @@ TEST(AuditionRendering, TheIrIsWhatTheConversionTakesAtThePhrasesRate) {
         readAuditionIr(dir.file("silent.wav"), 0, dir.path())));
 }
 
+TEST(AuditionRendering, ADiRecordingIsMixedToOneChannelAndCutToItsFirstSeconds) {
+    test::TempDir dir;
+    constexpr uint32_t kRate = 8000;
+    const size_t frames = size_t((kMaxPhraseSeconds + 2) * kRate);
+    std::vector<double> stereo;
+    for (size_t i = 0; i < frames; ++i) {
+        stereo.push_back(0.5);
+        stereo.push_back(i % 2 ? 0.25 : -0.25);
+    }
+    test::writeFile(dir.file("di.wav"), test::simpleWave({1, 2, kRate, 16}, stereo));
+    const auto read = readDiPhrase(dir.file("di.wav"));
+    ASSERT_TRUE(std::holds_alternative<MonoSound>(read)) << std::get<SourceRefusal>(read).reason;
+    const MonoSound& di = std::get<MonoSound>(read);
+    EXPECT_EQ(di.rate, kRate);
+    EXPECT_EQ(di.samples.size(), size_t(kMaxPhraseSeconds * kRate));
+    EXPECT_NEAR(di.samples[0], 0.125, 1e-4);
+    EXPECT_NEAR(di.samples[1], 0.375, 1e-4);
+    test::writeFile(dir.file("text.wav"), test::Bytes{0x6e, 0x6f, 0x74});
+    EXPECT_TRUE(std::holds_alternative<SourceRefusal>(readDiPhrase(dir.file("text.wav"))));
+}
+
 TEST(AuditionRendering, LevelsAreThoseOfTheRendering) {
     MonoSound phrase{std::vector<float>(1000, 0.0f), 48000};
     phrase.samples[10] = 1.0f;
