@@ -6,6 +6,7 @@
 // PulseAudio server, from the page's call until the null sink's monitor
 // hears the phrase (a new IR: rendered, then played; the same IR: played).
 // Usage: audition_benchmark [rounds]
+#include "audition/audition_sources.h"
 #include "audition/convolver.h"
 #include "ir/fft.h"
 #include "tests/audio/pulse_server.h"
@@ -130,9 +131,10 @@ int latencyBenchmark(int rounds) {
         return 1;
     }
     TempDir home;
-    // A DI phrase loud from its first frame, 5 s at 48 kHz; IRs of 0.5 s at
-    // 96 kHz (resampled to the phrase's rate: the most work a file asks).
-    std::vector<double> di(5 * 48000);
+    // A DI phrase loud from its first frame, as long as one is played (at
+    // 48 kHz); IRs of 0.5 s at 96 kHz (resampled to the phrase's rate): the
+    // most work a click asks for.
+    std::vector<double> di(size_t(kMaxPhraseSeconds * 48000));
     const auto pluck = noise(di.size(), 3, 20000.0);
     std::transform(pluck.begin(), pluck.end(), di.begin(), [](float v) { return double(v); });
     writeFile(home.file("di.wav"), simpleWave({1, 1, 48000, 16}, di));
@@ -159,7 +161,8 @@ int latencyBenchmark(int rounds) {
                                    {{"$$audition_load", "a", load}, {"$$audition_play", "a"}}));
         console.call({"$$audition_stop"});
     }
-    std::printf("click to sound (%d rounds, 5 s phrase at 48 kHz, IR 0.5 s at 96 kHz):\n", rounds);
+    std::printf("click to sound (%d rounds, %.0f s phrase at 48 kHz, IR 0.5 s at 96 kHz):\n",
+                rounds, kMaxPhraseSeconds);
     std::printf("  a new IR (rendered, then played): median %.1f ms, worst %.1f ms\n",
                 median(fresh), *std::max_element(fresh.begin(), fresh.end()));
     std::printf("  the same IR again (played):       median %.1f ms, worst %.1f ms\n",
