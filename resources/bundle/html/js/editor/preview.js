@@ -18,7 +18,7 @@ function fitCanvas(canvas) {
     return { ctx, w, h };
 }
 
-function drawWave(canvas, data, sampleRate) {
+export function drawWave(canvas, data, sampleRate) {
     const { ctx, w, h } = fitCanvas(canvas);
     ctx.clearRect(0, 0, w, h);
     const shown = Math.min(data[0].length, Math.round(sampleRate * 0.5));
@@ -51,7 +51,7 @@ function drawWave(canvas, data, sampleRate) {
     ctx.fillText(`waveform, first ${Math.round((shown / sampleRate) * 1000)} ms`, 6, 13);
 }
 
-function drawResponse(canvas, points) {
+export function drawResponse(canvas, points) {
     const { ctx, w, h } = fitCanvas(canvas);
     ctx.clearRect(0, 0, w, h);
     const max = Math.max(...points.map((p) => p.db));
