@@ -75,7 +75,10 @@ export function installBackupEditing(ctx) {
         if (!opened) return false;
         ctx.remember(path);
         image = opened;
-        source = new EditSource({ kind: SourceKind.backup, label: baseNameOf(path), parameter: image.parameter });
+        source = new EditSource({
+            kind: SourceKind.backup, label: baseNameOf(path), parameter: image.parameter,
+            savedImage: (area) => opened.savedImage(area),
+        });
         source.onEdited(showBar);
         source.parameter.addObserver(() => showBar());
         ctx.patchPanel?.follow(source);

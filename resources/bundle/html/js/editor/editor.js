@@ -25,6 +25,7 @@ import { FileDialogs, folderOf } from './file-dialogs.js';
 import { installPatchPanel } from './patch-panel.js';
 import { installBackupEditing } from './backup-editing.js';
 import { installShortcuts, showHelp } from './shortcuts.js';
+import { installNarrowLayout } from './narrow-layout.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -45,12 +46,15 @@ function installTabs() {
             $(t.getAttribute('aria-controls')).hidden = !on;
         }
     };
-    tabs.forEach((t, i) => {
+    tabs.forEach((t) => {
         t.addEventListener('click', () => select(t));
         t.addEventListener('keydown', (e) => {
             const step = e.key === 'ArrowRight' ? 1 : e.key === 'ArrowLeft' ? -1 : 0;
             if (!step) return;
-            const next = tabs[(i + step + tabs.length) % tabs.length];
+            // Tabs not shown at this window size are passed over.
+            const shown = tabs.filter((x) => x.offsetParent !== null);
+            const at = shown.indexOf(t);
+            const next = shown[(at + step + shown.length) % shown.length];
             select(next);
             next.focus();
         });
@@ -62,6 +66,7 @@ async function main() {
     const kx5 = await waitForUnit();
     const { native, setting } = kx5;
     const selectTab = installTabs();
+    installNarrowLayout({ selectTab });
     // Connected and answering: a unit that went quiet is not edited.
     const connected = () => kx5.connection.connected && kx5.watch.state === 'connected';
     let lastPath = '';
@@ -394,6 +399,7 @@ async function main() {
         tab2: () => selectTab('tab-patch'),
         tab3: () => selectTab('tab-system'),
         tab4: () => selectTab('tab-monitor'),
+        tab5: () => { if ($('tab-library').offsetParent) selectTab('tab-library'); },
     });
     $('help-button').addEventListener('click', showHelp);
 

@@ -121,7 +121,8 @@ export function installPatchPanel(ctx) {
             $('compare-edited').setAttribute('aria-pressed', String(comparison.side === Side.edited));
             $('compare-stored').setAttribute('aria-pressed', String(comparison.side === Side.stored));
             const hearing = onUnit() ? 'The unit plays' : 'Shown';
-            $('compare-state').textContent = `${hearing}: ${comparison.side === Side.edited ? 'A, the edited patch' : 'B, the stored patch'}. ${comparison.diffs.length} parameter${comparison.diffs.length === 1 ? ' differs' : 's differ'}:`;
+            const stored = onUnit() ? 'B, the stored patch' : 'B, the patch as the file holds it';
+            $('compare-state').textContent = `${hearing}: ${comparison.side === Side.edited ? 'A, the edited patch' : stored}. ${comparison.diffs.length} parameter${comparison.diffs.length === 1 ? ' differs' : 's differ'}:`;
             const list = $('compare-list');
             list.replaceChildren(...describeDifferences(comparison.diffs, source().parameter).map((t) => {
                 const li = document.createElement('li');
@@ -186,7 +187,10 @@ export function installPatchPanel(ctx) {
             if (confirm) failed(`User patch ${n + 1} not written`, result);
             return false;
         }
-        edits.set(false);
+        // Written into the patch it came from, nothing is unsaved; into the
+        // other one, the unit says.
+        if (n === source().currentPatch()) edits.set(false);
+        else edits.checkUnit();
         showNames();
         const again = result.resent ? ` ${result.resent} message${result.resent === 1 ? ' was' : 's were'} sent again.` : '';
         if (confirm) showReport('Patch written', `User patch ${n + 1} now holds "${name}", read back from the unit and verified.${again}`);

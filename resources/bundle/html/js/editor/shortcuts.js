@@ -16,7 +16,7 @@ export const SHORTCUTS = Object.freeze([
     ['Ctrl+B', 'Back up the unit', 'backup'],
     ['Ctrl+R', 'Restore a backup into the unit', 'restore'],
     ['Ctrl+E', 'Edit a backup file without the unit', 'editBackup'],
-    ['Ctrl+1 … Ctrl+4', 'IR preview, Patch, System, MIDI monitor', null],
+    ['Ctrl+1 … Ctrl+5', 'IR preview, Patch, System, MIDI monitor (and IR library on a narrow window)', null],
     ['Ctrl+Shift+L', 'Go to the slot list', 'slots'],
     ['F1 or ?', 'This help', 'help'],
     ['Escape', 'Close a dialog', null],
@@ -33,7 +33,7 @@ export function shortcutFor(e, typing = false) {
     if (typing && ['z', 'y'].includes(key)) return null;
     if (key === 'z') return e.shiftKey ? 'redo' : 'undo';
     if (key === 'y' && !e.shiftKey) return 'redo';
-    if (/^[1-4]$/.test(e.key)) return `tab${e.key}`;
+    if (/^[1-5]$/.test(e.key)) return `tab${e.key}`;
     if (key === 'l') return e.shiftKey ? 'slots' : 'loadPatch';
     const plain = { o: 'openWav', d: 'compare', s: 'savePatch', b: 'backup', r: 'restore', e: 'editBackup' };
     return e.shiftKey ? null : plain[key] ?? null;

@@ -47,9 +47,15 @@ export function tapImpulse(words) {
     return samples;
 }
 
+// The taps span a few tens of milliseconds: padded with silence to this
+// many samples, the lowest octaves get bins of their own.
+const CURVE_SAMPLES = 32768;
+
 // { samples, rate, response } of a slot's coefficients, or null.
 export function coefficientCurve(words, points = 240) {
     const samples = tapImpulse(words);
     if (!samples) return null;
-    return { samples, rate: TAP_RATE, response: frequencyResponse(samples, TAP_RATE, points) };
+    const padded = new Float32Array(Math.max(CURVE_SAMPLES, samples.length));
+    padded.set(samples);
+    return { samples, rate: TAP_RATE, response: frequencyResponse(padded, TAP_RATE, points) };
 }

@@ -14,9 +14,11 @@ export const SourceKind = Object.freeze({ unit: 'unit', backup: 'backup' });
 const areaOf = (blockId) => blockId.split('%')[0];
 
 export class EditSource {
-    // canEdit(): whether edits may be made now (a unit that answers).
-    constructor({ kind, label, parameter, canEdit = () => true }) {
-        Object.assign(this, { kind, label, parameter, canEdit });
+    // canEdit(): whether edits may be made now (a unit that answers);
+    // savedImage(area): the area as last saved (a backup file's), for
+    // comparing with it.
+    constructor({ kind, label, parameter, canEdit = () => true, savedImage = null }) {
+        Object.assign(this, { kind, label, parameter, canEdit, savedImage });
         this.map = parameter.map;
         this.history = new HistoryBook();
         // While set (a comparison shows the stored patch), nothing is edited.
