@@ -991,6 +991,15 @@ TEST_F(EditorWithUnit, PatchEditsUndoRedoCompareAndPatchFilesFollowTheUnit) {
     EXPECT_EQ(areaOfDump(*loaded, "PATCH"), areaOfDump(*saved, "PATCH"));
     EXPECT_EQ(shown("BASS"), 50);
 
+    // What went to the unit, by name, in the MIDI monitor.
+    ASSERT_TRUE(page->click("#tab-monitor"));
+    EXPECT_TRUE(
+        program->driver().waitFor("return [...document.querySelectorAll('#monitor-log .what')]"
+                                  ".some((e) => e.textContent === 'PATCH AMP GAIN = 50')",
+                                  10000));
+    shot("monitor");
+    ASSERT_TRUE(page->click("#tab-patch"));
+
     // The editor at three window sizes, the patch view beside the slots.
     for (const auto& [w, h] :
          std::vector<std::pair<int, int>>{{760, 618}, {1160, 618}, {1600, 1000}}) {

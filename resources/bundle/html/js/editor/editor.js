@@ -254,6 +254,9 @@ async function main() {
             // Without a unit the file opens for editing.
             if (connected()) restore(path);
             else editing.open(path);
+        } else if (/\.syx$/i.test(path)) {
+            selectTab('tab-patch');
+            patchPanel.loadFile(path);
         } else {
             showError('unsupported');
         }
@@ -262,7 +265,7 @@ async function main() {
     try { native.app.dragdrop(true); } catch { /* drops then reach the page as "open" commands */ }
     const library = installLibrary({
         native, setting, loader, waiter: loadWaiter, showDialog, showError, ensureUnit, startLoad,
-        chooseSlot: (path) => (needUnit() ? chooseSlot(path) : null),
+        chooseSlot: (path) => (!notWhileEditing() && needUnit() ? chooseSlot(path) : null),
         preview: (path) => { selectTab('tab-preview'); showPreview(native, path); },
     });
     dialogs = new FileDialogs(native);

@@ -35,6 +35,8 @@ export function installMonitor(kx5, dialogs) {
     const pause = $('monitor-pause');
     let paused = false;
     let unseen = 0;
+    // Following new messages until the list is scrolled up.
+    let following = true;
     const filter = () => {
         const one = (id) => { const v = $(id).value; return v ? new Set([v]) : new Set(); };
         return { dir: $('monitor-dir').value, types: one('monitor-type'), areas: one('monitor-area') };
@@ -51,16 +53,16 @@ export function installMonitor(kx5, dialogs) {
         const entries = log.select(filter()).slice(-MAX_ROWS);
         list.replaceChildren(...entries.map(row));
         unseen = 0;
+        following = true;
         toBottom();
         showCount();
     };
     const add = (dir, hex) => {
         const entry = log.add(dir, hex);
         if (paused || !MonitorLog.matches(entry, filter())) return showCount();
-        const following = atBottom();
         list.append(row(entry));
         while (list.childElementCount > MAX_ROWS) list.firstElementChild.remove();
-        if (following || list.closest('[hidden]')) toBottom();
+        if (following) toBottom();
         else unseen++;
         showCount();
     };
@@ -71,13 +73,19 @@ export function installMonitor(kx5, dialogs) {
     };
     kx5.controller.addReceiver((hex) => add('in', hex));
 
+    // A list out of sight has no scroll position: only a visible one says
+    // whether it was scrolled up, and one shown again goes on following.
     list.addEventListener('scroll', () => {
-        if (atBottom() && unseen) {
+        if (list.closest('[hidden]')) return;
+        following = atBottom();
+        if (following && unseen) {
             unseen = 0;
             showCount();
         }
     });
-    follow.addEventListener('click', () => { unseen = 0; toBottom(); showCount(); });
+    new MutationObserver(() => { if (following && !list.closest('[hidden]')) toBottom(); })
+        .observe(list.parentElement, { attributes: true, attributeFilter: ['hidden'] });
+    follow.addEventListener('click', () => { unseen = 0; following = true; toBottom(); showCount(); });
     pause.addEventListener('click', () => {
         paused = !paused;
         pause.setAttribute('aria-pressed', String(paused));

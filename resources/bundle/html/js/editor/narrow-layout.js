@@ -1,6 +1,7 @@
 // On a narrow window the IR library leaves its column and becomes a tab of
 // the views, so that the slots keep the whole height; on a wider one it
-// goes back beside the slots.
+// goes back beside the slots. The connection status, cut short on a narrow
+// header, keeps its whole text in its tooltip.
 export const NARROW = '(max-width: 1099px)';
 
 export function installNarrowLayout({ selectTab, query = NARROW }) {
@@ -21,4 +22,8 @@ export function installNarrowLayout({ selectTab, query = NARROW }) {
     };
     mq.addEventListener('change', apply);
     apply();
+    const status = $('link-state');
+    const tooltip = () => { status.title = status.textContent; };
+    new MutationObserver(tooltip).observe(status, { childList: true, characterData: true, subtree: true });
+    tooltip();
 }

@@ -289,9 +289,9 @@ export function installPatchPanel(ctx) {
             failed('Patch not loaded', result);
             return false;
         }
+        // One undo step; the unit then says whether it is the stored patch.
         if (area === EDITED) {
             s.recordChanges(EDITED, imageChanges(before, image, kx5.map), what);
-            edits.checkUnit();
         } else {
             await reselect(area);
         }
@@ -300,10 +300,11 @@ export function installPatchPanel(ctx) {
         return true;
     };
 
-    const loadFile = async () => {
+    // A patch file chosen in the open dialog, or handed to the program.
+    const loadFile = async (handed = '') => {
         endCompare();
         if (onUnit() && (!ctx.needUnit() || unitBusy())) return;
-        const path = await dialogs.open([SYX_EXTENSION], ctx.lastFolder());
+        const path = handed || (await dialogs.open([SYX_EXTENSION], ctx.lastFolder()));
         if (!path) return;
         ctx.remember(path);
         const parsed = readPatchFile(path);

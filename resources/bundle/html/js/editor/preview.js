@@ -47,7 +47,7 @@ export function drawWave(canvas, data, sampleRate) {
     });
     ctx.globalAlpha = 1;
     ctx.fillStyle = '#9aa0a6';
-    ctx.font = '11px system-ui';
+    ctx.font = '12px system-ui';
     ctx.fillText(`waveform, first ${Math.round((shown / sampleRate) * 1000)} ms`, 6, 13);
 }
 
@@ -59,7 +59,7 @@ export function drawResponse(canvas, points) {
     const range = 48;
     const fx = (hz) => 34 + (Math.log10(hz / 20) / Math.log10(1000)) * (w - 40);
     const fy = (db) => 6 + ((top - db) / range) * (h - 22);
-    ctx.font = '10px system-ui';
+    ctx.font = '12px system-ui';
     ctx.fillStyle = '#9aa0a6';
     ctx.strokeStyle = '#2c3036';
     for (const hz of [20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000]) {
@@ -82,7 +82,8 @@ export function drawResponse(canvas, points) {
     ctx.stroke();
     ctx.lineWidth = 1;
     ctx.fillStyle = '#9aa0a6';
-    ctx.fillText('frequency response, dB', w - 120, 16);
+    const title = 'frequency response, dB';
+    ctx.fillText(title, w - ctx.measureText(title).width - 6, 16);
 }
 
 function fact(dl, label, value) {
