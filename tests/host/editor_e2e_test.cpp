@@ -200,6 +200,28 @@ class EditorWithUnit : public SharedWorldTest {
                         .evaluate_as_boolean());
     }
 
+    // The host's save dialog answered with a path typed over the name it
+    // proposes.
+    static bool saveAs(X11Session& x, const std::string& path) {
+        if (!x.waitForWindow("Save File", 30000) || !x.focusWindow("Save File")) return false;
+        x.pressKey("a", true);
+        x.typeText(path);
+        x.pressKey("Return");
+        return true;
+    }
+
+    // The host's open dialog answered with a path typed into its location
+    // entry (which completes names inline: that is taken out again).
+    static bool openFile(X11Session& x, const std::string& path) {
+        if (!x.waitForWindow("Open File", 30000) || !x.focusWindow("Open File")) return false;
+        x.pressKey("l", true);
+        x.typeText(path);
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        x.pressKey("Delete");
+        x.pressKey("Return");
+        return true;
+    }
+
     // Clicks a button of a slot's row (0-based) in the slot list.
     bool clickSlotButton(int slot, const std::string& label) {
         const bool found =
@@ -368,11 +390,8 @@ TEST_F(EditorWithUnit, RestoringABackupPutsBackWhatTheBackupHeld) {
         << page->dialogText();
     ASSERT_TRUE(page->press("Choose file…"));
     ASSERT_TRUE(x.waitForWindow("Save File", 30000));
-    ASSERT_TRUE(x.focusWindow("Save File"));
-    x.pressKey("a", true);
-    x.typeText(backupFile);
     program->screenCapture(name + "-save-dialog");
-    x.pressKey("Return");
+    ASSERT_TRUE(saveAs(x, backupFile));
     ASSERT_TRUE(page->waitDialog("Backup saved", kWait)) << page->dialogTitle();
     EXPECT_NE(page->dialogText().find(backupFile), std::string::npos) << page->dialogText();
     shot("backup-saved");
@@ -695,11 +714,7 @@ TEST_F(EditorWithUnit, BackupsAndRestoresAreCompleteOrSayWhatIsMissing) {
     EXPECT_NE(page->dialogText().find("IR slot 2 \"Zweite Box\"."), std::string::npos)
         << page->dialogText();
     ASSERT_TRUE(page->press("Choose file…"));
-    ASSERT_TRUE(x.waitForWindow("Save File", 30000));
-    ASSERT_TRUE(x.focusWindow("Save File"));
-    x.pressKey("a", true);
-    x.typeText(backupFile);
-    x.pressKey("Return");
+    ASSERT_TRUE(saveAs(x, backupFile));
     ASSERT_TRUE(page->waitProgress("Reading from the unit", 20, kWait)) << page->dialogText();
     sim->signal(SIGHUP);
     ASSERT_EQ(page->waitTransferEnd(kWait), "Backup stopped") << page->dialogText();
@@ -941,11 +956,7 @@ TEST_F(EditorWithUnit, PatchEditsUndoRedoCompareAndPatchFilesFollowTheUnit) {
     const auto saved = unitMemory();
     ASSERT_TRUE(saved);
     keys("s");
-    ASSERT_TRUE(x.waitForWindow("Save File", 30000));
-    ASSERT_TRUE(x.focusWindow("Save File"));
-    x.pressKey("a", true);
-    x.typeText(patchFile);
-    x.pressKey("Return");
+    ASSERT_TRUE(saveAs(x, patchFile));
     ASSERT_TRUE(page->waitDialog("Patch saved", kWait)) << page->dialogTitle();
     EXPECT_NE(page->dialogText().find("10 DT1 messages"), std::string::npos) << page->dialogText();
     ASSERT_TRUE(page->press("OK"));
@@ -974,13 +985,7 @@ TEST_F(EditorWithUnit, PatchEditsUndoRedoCompareAndPatchFilesFollowTheUnit) {
 
     // Loaded back through the open dialog: the unit's patch is the saved one.
     keys("l");
-    ASSERT_TRUE(x.waitForWindow("Open File", 30000));
-    ASSERT_TRUE(x.focusWindow("Open File"));
-    x.pressKey("l", true);
-    x.typeText(patchFile);
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
-    x.pressKey("Delete");
-    x.pressKey("Return");
+    ASSERT_TRUE(openFile(x, patchFile));
     ASSERT_TRUE(page->waitDialog("Load \"INIT PATCH\"?", kWait)) << page->dialogTitle();
     ASSERT_TRUE(page->press("Load"));
     ASSERT_TRUE(page->waitDialog("Patch loaded", kWait))
@@ -1030,11 +1035,7 @@ TEST_F(EditorWithUnit, ABackupEditedWithoutTheUnitIsSavedAndWrittenIntoAUnit) {
     ASSERT_TRUE(page->click("#backup-button"));
     ASSERT_TRUE(page->waitDialog("Back up the unit", kWait));
     ASSERT_TRUE(page->press("Choose file…"));
-    ASSERT_TRUE(x.waitForWindow("Save File", 30000));
-    ASSERT_TRUE(x.focusWindow("Save File"));
-    x.pressKey("a", true);
-    x.typeText(original);
-    x.pressKey("Return");
+    ASSERT_TRUE(saveAs(x, original));
     ASSERT_TRUE(page->waitDialog("Backup saved", kWait)) << page->dialogTitle();
     ASSERT_TRUE(page->press("OK"));
     const auto before = unitMemory();
@@ -1089,11 +1090,7 @@ TEST_F(EditorWithUnit, ABackupEditedWithoutTheUnitIsSavedAndWrittenIntoAUnit) {
 
     // Saved as a new file (the name typed over the proposed one).
     ASSERT_TRUE(page->click("#offline-save"));
-    ASSERT_TRUE(x.waitForWindow("Save File", 30000));
-    ASSERT_TRUE(x.focusWindow("Save File"));
-    x.pressKey("a", true);
-    x.typeText(edited);
-    x.pressKey("Return");
+    ASSERT_TRUE(saveAs(x, edited));
     ASSERT_TRUE(page->waitDialog("Backup saved", kWait)) << page->dialogTitle();
     ASSERT_TRUE(page->press("OK"));
     const auto text = readWholeFile(edited);

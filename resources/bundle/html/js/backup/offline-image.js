@@ -39,10 +39,14 @@ export class BackupImage {
         return section === 'system' ? this.present.system : !!this.present[section][index];
     }
 
-    // Every block of the areas held, as text (what "changed" compares).
+    // Every block of the areas held, as text (what "changed" compares). The
+    // coefficients are not edited here (a slot is only cleared, which
+    // "held" says), and they are most of the file: left out.
     snapshot() {
         const out = {};
-        for (const { area } of this.heldAreas()) for (const id of this.map.areaBlocks(area)) out[id] = this.parameter.paramSet[id].join('');
+        for (const { area } of this.heldAreas()) {
+            for (const id of this.map.areaBlocks(area)) if (!id.endsWith('%DATA')) out[id] = this.parameter.paramSet[id].join('');
+        }
         out.held = JSON.stringify(this.present);
         return out;
     }

@@ -7,6 +7,7 @@
 import { MonitorLog, clockTime } from './monitor-log.js';
 import { showError } from './dialogs.js';
 import { showReport } from './transfer-ui.js';
+import { defaultBackupName } from '../backup/backup-plan.js';
 
 const MAX_ROWS = 500;
 const $ = (id) => document.getElementById(id);
@@ -96,14 +97,14 @@ export function installMonitor(kx5, dialogs) {
     for (const id of ['monitor-dir', 'monitor-type', 'monitor-area']) $(id).addEventListener('change', render);
     $('monitor-clear').addEventListener('click', () => { log.clear(); render(); });
 
-    const stamp = () => new Date().toISOString().slice(0, 19).replace('T', ' ').replace(/:/g, '-');
     const exportAs = async (extension, contents, write) => {
         const entries = log.select(filter());
-        if (!entries.length) return showReport('Nothing to export', 'The monitor shows no messages.');
-        const path = await dialogs().save(`${kx5.setting.product} MIDI ${stamp()}.${extension}`, extension);
+        const data = contents(entries);
+        if (!data) return showReport('Nothing to export', `The monitor shows no messages${extension === 'syx' ? ' that a .syx file holds (system exclusive)' : ''}.`);
+        const path = await dialogs().save(`${defaultBackupName(`${kx5.setting.product} MIDI`)}.${extension}`, extension);
         if (!path) return;
         try {
-            write(path, contents(entries));
+            write(path, data);
         } catch (e) {
             return showError('fileError', e.message);
         }

@@ -86,7 +86,7 @@ export function drawResponse(canvas, points) {
     ctx.fillText(title, w - ctx.measureText(title).width - 6, 16);
 }
 
-function fact(dl, label, value) {
+export function fact(dl, label, value) {
     const dt = document.createElement('dt');
     dt.textContent = label;
     const dd = document.createElement('dd');

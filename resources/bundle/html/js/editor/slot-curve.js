@@ -2,17 +2,9 @@
 // waveform and frequency response of the coefficients it holds (no WAV
 // file needed).
 import { coefficientCurve, wordsFromDigits } from '../ir/coefficient-curve.js';
-import { drawResponse, drawWave } from './preview.js';
+import { drawResponse, drawWave, fact } from './preview.js';
 
 const $ = (id) => document.getElementById(id);
-
-function fact(dl, label, value) {
-    const dt = document.createElement('dt');
-    dt.textContent = label;
-    const dd = document.createElement('dd');
-    dd.textContent = value;
-    dl.append(dt, dd);
-}
 
 // Shows slot k (0-based) of a model; where says whose slot it is. Returns
 // false when the slot holds no coefficients.
