@@ -74,6 +74,7 @@ export function installBackupEditing(ctx) {
         const opened = read(path);
         if (!opened) return false;
         ctx.remember(path);
+        const previous = source;
         image = opened;
         source = new EditSource({
             kind: SourceKind.backup, label: baseNameOf(path), parameter: image.parameter,
@@ -83,6 +84,7 @@ export function installBackupEditing(ctx) {
         source.parameter.addObserver(() => showBar());
         ctx.patchPanel?.follow(source);
         view.use(source);
+        if (previous) view.release(previous);
         showBar();
         ctx.selectTab?.('tab-patch');
         return true;
@@ -117,9 +119,11 @@ export function installBackupEditing(ctx) {
 
     const close = async () => {
         if (!image || !(await mayLeave('Closing the file'))) return false;
+        const closed = source;
         image = null;
         source = null;
         view.use(unitSource);
+        view.release(closed);
         showBar();
         return true;
     };

@@ -118,7 +118,8 @@ export class SourceSwitch {
         this.current = source;
         this.observers = [];
         this.listeners = [];
-        this.watched = new Set();
+        // source -> its model observer
+        this.watched = new Map();
         this.watch(source);
     }
 
@@ -132,11 +133,19 @@ export class SourceSwitch {
 
     watch(source) {
         if (this.watched.has(source)) return;
-        this.watched.add(source);
-        source.parameter.addObserver((blockId, start, end) => {
+        const observer = (blockId, start, end) => {
             if (source !== this.current) return;
             for (const o of [...this.observers]) o(blockId, start, end);
-        });
+        };
+        this.watched.set(source, observer);
+        source.parameter.addObserver(observer);
+    }
+
+    // A source no longer shown (a backup file closed) is let go.
+    release(source) {
+        if (source === this.current || !this.watched.has(source)) return;
+        source.parameter.removeObserver(this.watched.get(source));
+        this.watched.delete(source);
     }
 
     use(source) {

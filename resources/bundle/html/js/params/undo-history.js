@@ -74,12 +74,6 @@ export class UndoHistory {
         return step;
     }
 
-    // No gesture goes on in the top step: the next edit starts a new one.
-    seal() {
-        const top = this.done.at(-1);
-        if (top) top.gesture = undefined;
-    }
-
     clear() {
         this.done = [];
         this.undone = [];
