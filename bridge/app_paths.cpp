@@ -55,13 +55,11 @@ bool ensureFolder(const std::string& path) {
 std::string ensurePrivateTempFolder(const std::string& appName) {
     const char* base = std::getenv("TMPDIR");
     std::string root = withSlash(base && base[0] == '/' ? base : "/tmp");
-    const std::string folder =
-        root + "velmar-" + std::to_string(getuid()) + "-" + appName;
+    const std::string folder = root + "velmar-" + std::to_string(getuid()) + "-" + appName;
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
     struct stat st {};
     // A folder someone else made (or a link) in a shared temp folder is not used.
-    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
-        return {};
+    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) return {};
     if ((st.st_mode & 0077) != 0 && chmod(folder.c_str(), 0700) != 0) return {};
     return folder + "/";
 }

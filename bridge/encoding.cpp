@@ -41,7 +41,8 @@ size_t illFormedLength(std::string_view s, size_t i) {
     const unsigned b0 = at(i);
     size_t need = 0;
     unsigned lo = 0x80, hi = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) need = 1;
+    if (b0 >= 0xC2 && b0 <= 0xDF)
+        need = 1;
     else if (b0 >= 0xE0 && b0 <= 0xEF) {
         need = 2;
         lo = b0 == 0xE0 ? 0xA0 : 0x80;
@@ -105,8 +106,12 @@ bool isLineTerminator(std::string_view s, size_t i, size_t& len) {
 
 } // namespace
 
-std::string toUtf8(std::string_view text) { return sanitizeUtf8(text); }
-std::string fromUtf8(std::string_view bytes) { return sanitizeUtf8(bytes); }
+std::string toUtf8(std::string_view text) {
+    return sanitizeUtf8(text);
+}
+std::string fromUtf8(std::string_view bytes) {
+    return sanitizeUtf8(bytes);
+}
 
 std::string hexEncode(std::string_view bytes) {
     static constexpr char digits[] = "0123456789ABCDEF";
@@ -143,8 +148,12 @@ bool parseFlag(std::string_view text) {
     return found;
 }
 
-int32_t toInt(const std::string& text) { return std::stoi(text); }
-double toReal(const std::string& text) { return std::stod(text); }
+int32_t toInt(const std::string& text) {
+    return std::stoi(text);
+}
+double toReal(const std::string& text) {
+    return std::stod(text);
+}
 
 std::string percentDecode(std::string_view text) {
     const size_t nul = text.find('\0');

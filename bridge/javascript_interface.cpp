@@ -65,10 +65,14 @@ std::string JavaScriptInterface::escapeForScript(std::string_view eventText) {
     out.reserve(eventText.size() + 8);
     for (char c : eventText) {
         if (c == '\0') break;
-        if (c == '\n') out += "\\n";
-        else if (c == '\'') out += "\\'";
-        else if (c == '\\') out += "\\\\";
-        else out += c;
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\'')
+            out += "\\'";
+        else if (c == '\\')
+            out += "\\\\";
+        else
+            out += c;
     }
     return out;
 }

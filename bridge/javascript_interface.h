@@ -12,7 +12,7 @@ namespace kx5 {
 class UiQueue;
 
 class JavaScriptInterface {
-public:
+  public:
     explicit JavaScriptInterface(UiQueue& ui) : ui_(ui) {}
     virtual ~JavaScriptInterface() = default;
     JavaScriptInterface(const JavaScriptInterface&) = delete;
@@ -47,12 +47,12 @@ public:
     static std::string dispatchScript(std::string_view eventText);
     static std::string escapeForScript(std::string_view eventText);
 
-protected:
+  protected:
     // One step of the drain: false when push is off or the queue is empty
     // (then the pending flag is cleared).
     bool takeForDelivery(std::string& text);
 
-private:
+  private:
     void requestDelivery();
 
     UiQueue& ui_;

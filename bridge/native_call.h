@@ -15,7 +15,7 @@ using Args = std::vector<std::string>;
 
 // Thrown after a failing system call; the page receives "e" + message.
 class NativeException {
-public:
+  public:
     // Message of the current errno.
     NativeException();
     explicit NativeException(int errnum);
@@ -23,13 +23,13 @@ public:
     explicit NativeException(std::string message) : message_(std::move(message)) {}
     const std::string& message() const { return message_; }
 
-private:
+  private:
     std::string message_;
 };
 
 // Writes the typed result text of the running call.
 class CallResult {
-public:
+  public:
     explicit CallResult(std::string& target) : text_(target) {}
     void setString(const std::string& s) { text_ = "s" + s; }
     void setInt(int32_t v) { text_ = "d" + std::to_string(v); }
@@ -38,15 +38,22 @@ public:
     void setBool(bool v) { text_ = v ? "b1" : "b"; }
     const std::string& text() const { return text_; }
 
-private:
+  private:
     std::string& text_;
 };
 
 class NativeCall;
 using ModuleTable = std::map<std::string, NativeCall*>;
 
+// One entry of a module's function table: the name the page calls and the id
+// the module's invoke switches on (a value of the module's Function enum).
+struct FunctionName {
+    const char* name;
+    int32_t id;
+};
+
 class NativeCall {
-public:
+  public:
     explicit NativeCall(NativeObjects* owner) : owner_(owner) {}
     virtual ~NativeCall() = default;
     NativeCall(const NativeCall&) = delete;
@@ -58,15 +65,19 @@ public:
 
     void registerIn(ModuleTable& table);
     const std::map<std::string, int32_t>& functionTable() const { return functionTable_; }
+    // The names in id order, as the page lists them.
+    std::vector<std::string> functionNames() const;
 
-protected:
+  protected:
     virtual void invoke(int32_t id, const Args& args, CallResult& result) = 0;
-    // Ids in registration order; a name already present keeps its first id.
+    // A name already present keeps its first id.
     void addFunction(const std::string& name, int32_t id);
-    void addFunctions(std::initializer_list<const char*> names);
+    // The whole table, in id order: the ids must run 0, 1, 2... as given
+    // (std::logic_error otherwise), so names and ids cannot drift apart.
+    void addFunctions(std::initializer_list<FunctionName> table);
     NativeObjects* owner() const { return owner_; }
 
-private:
+  private:
     NativeObjects* owner_;
     std::map<std::string, int32_t> functionTable_;
 };

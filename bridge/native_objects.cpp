@@ -7,11 +7,14 @@ namespace kx5 {
 NativeObjects::NativeObjects(JavaScriptInterface& jsIface, const AppPaths& appPaths)
     : js(jsIface), paths(appPaths) {}
 
-UiQueue& NativeObjects::ui() const { return js.ui(); }
+UiQueue& NativeObjects::ui() const {
+    return js.ui();
+}
 
 NativeObjects::~NativeObjects() {
     midixClients.clear();
-    for (auto& t : workerThreads) t->join();
+    for (auto& t : workerThreads)
+        t->join();
     workerThreads.clear();
     samplerPlayers.clear();
     {

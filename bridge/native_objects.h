@@ -29,7 +29,7 @@ class TcpConnection;
 struct AppPaths;
 
 class NativeObjects {
-public:
+  public:
     NativeObjects(JavaScriptInterface& js, const AppPaths& paths);
     ~NativeObjects();
     NativeObjects(const NativeObjects&) = delete;

@@ -3,8 +3,10 @@
 namespace kx5 {
 
 Thread::~Thread() {
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
-    else if (thread_.joinable()) thread_.detach();
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+        thread_.join();
+    else if (thread_.joinable())
+        thread_.detach();
 }
 
 void Thread::start() {

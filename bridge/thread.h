@@ -8,7 +8,7 @@
 namespace kx5 {
 
 class Thread {
-public:
+  public:
     explicit Thread(bool autoDelete = false) : autoDelete_(autoDelete) {}
     virtual ~Thread();
     Thread(const Thread&) = delete;
@@ -19,10 +19,10 @@ public:
     bool joinable() const { return thread_.joinable(); }
     bool autoDelete() const { return autoDelete_; }
 
-protected:
+  protected:
     virtual void run() = 0;
 
-private:
+  private:
     std::thread thread_;
     bool autoDelete_;
 };

@@ -8,7 +8,7 @@
 namespace kx5 {
 
 class UiQueue {
-public:
+  public:
     using Closure = std::function<void()>;
     virtual ~UiQueue() = default;
     // Returns false when the queue no longer accepts work (shutting down).

@@ -21,12 +21,12 @@ struct SourceData {
 
 GlibUiQueue::GlibUiQueue(GMainContext* context)
     : shared_(std::make_shared<Shared>()),
-      context_(context ? g_main_context_ref(context) : g_main_context_ref(g_main_context_default())),
+      context_(context ? g_main_context_ref(context)
+                       : g_main_context_ref(g_main_context_default())),
       uiThread_(std::this_thread::get_id()) {}
 
 GlibUiQueue::~GlibUiQueue() {
     close();
-    g_main_context_unref(context_);
 }
 
 void GlibUiQueue::close() {
@@ -61,12 +61,11 @@ bool GlibUiQueue::post(Closure closure) {
         shared_->items.push_back(std::move(closure));
     }
     auto* data = new SourceData{shared_, shared_.get()};
-    GSource* source = g_idle_source_new();
-    g_source_set_priority(source, G_PRIORITY_DEFAULT);
-    g_source_set_callback(source, &GlibUiQueue::dispatchOne, data,
+    const glib::Source source(g_idle_source_new());
+    g_source_set_priority(source.get(), G_PRIORITY_DEFAULT);
+    g_source_set_callback(source.get(), &GlibUiQueue::dispatchOne, data,
                           [](void* d) { delete static_cast<SourceData*>(d); });
-    g_source_attach(source, context_);
-    g_source_unref(source);
+    g_source_attach(source.get(), context_.get());
     return true;
 }
 
@@ -93,13 +92,14 @@ void GlibUiQueue::send(Closure closure) {
     };
     auto signal = std::make_shared<Signal>();
     signal->d = done;
-    if (!post([c = std::move(closure), signal]() mutable { c(); }))
-        return;
+    if (!post([c = std::move(closure), signal]() mutable { c(); })) return;
     signal.reset();
     std::unique_lock lock(done->m);
     done->cv.wait(lock, [&] { return done->done; });
 }
 
-bool GlibUiQueue::isUiThread() const { return std::this_thread::get_id() == uiThread_; }
+bool GlibUiQueue::isUiThread() const {
+    return std::this_thread::get_id() == uiThread_;
+}
 
 } // namespace kx5

@@ -1,6 +1,7 @@
 // UiQueue over a GLib main context (the GTK main thread's in the program).
 #pragma once
 
+#include "bridge/glib_handles.h"
 #include "bridge/ui_queue.h"
 
 #include <deque>
@@ -8,12 +9,10 @@
 #include <mutex>
 #include <thread>
 
-typedef struct _GMainContext GMainContext;
-
 namespace kx5 {
 
 class GlibUiQueue final : public UiQueue {
-public:
+  public:
     // Uses the given context (the default one when null); the calling thread
     // is taken as the UI thread.
     explicit GlibUiQueue(GMainContext* context = nullptr);
@@ -26,11 +25,11 @@ public:
     // Stops accepting work; pending posts are dropped, pending sends released.
     void close();
 
-private:
+  private:
     struct Shared;
     static int dispatchOne(void* data);
     std::shared_ptr<Shared> shared_;
-    GMainContext* context_;
+    glib::MainContext context_;
     std::thread::id uiThread_;
 };
 

@@ -1,5 +1,6 @@
 #include "host/console.h"
 
+#include "bridge/glib_handles.h"
 #include "bridge/javascript_interface.h"
 #include "bridge/ui_queue_glib.h"
 #include "host/bundle_install.h"
@@ -70,6 +71,20 @@ class ConsoleInterface final : public JavaScriptInterface {
     std::ostream& out_;
 };
 
+// {"functions":{"app":["ready",...],...}}: every module's names in id order.
+std::string functionsLine(const ModuleTable& table) {
+    picojson::object modules;
+    for (const auto& [key, module] : table) {
+        picojson::array names;
+        for (const auto& n : module->functionNames())
+            names.emplace_back(n);
+        modules[key.substr(2)] = picojson::value(names);
+    }
+    picojson::object o;
+    o["functions"] = picojson::value(modules);
+    return picojson::value(o).serialize() + "\n";
+}
+
 } // namespace
 
 std::string parseConsoleLine(const std::string& line, std::string& callName, Args& args,
@@ -97,7 +112,8 @@ std::string parseConsoleLine(const std::string& line, std::string& callName, Arg
 int runConsole(const AppPaths& paths, const HostOptions& options, std::istream& in,
                std::ostream& out) {
     GMainContext* context = g_main_context_default();
-    GMainLoop* loop = g_main_loop_new(context, FALSE);
+    const glib::MainLoop mainLoop(g_main_loop_new(context, FALSE));
+    GMainLoop* loop = mainLoop.get();
     GlibUiQueue ui(context);
     ConsoleInterface js(ui, out);
     js.appName = paths.appName;
@@ -128,6 +144,10 @@ int runConsole(const AppPaths& paths, const HostOptions& options, std::istream& 
                 }
                 continue;
             }
+            if (callName == "functions") {
+                ui.send([&] { js.write(functionsLine(host->moduleTable())); });
+                continue;
+            }
             ui.send([&] {
                 js.write(jsonLine("r", host->call(callName, args)));
                 js.drainByPull();
@@ -141,7 +161,6 @@ int runConsole(const AppPaths& paths, const HostOptions& options, std::istream& 
     // No worker may wait on the UI thread while the modules are torn down.
     ui.close();
     host.reset();
-    g_main_loop_unref(loop);
     return 0;
 }
 

@@ -1,6 +1,7 @@
 // Headless bridge console: one JSON array per input line, run through the
 // dispatcher on the UI thread exactly as a page call; one JSON line per
-// result and per event on stdout.
+// result and per event on stdout. ["functions"] prints every module's
+// function names in id order.
 #pragma once
 
 #include "host/native_host.h"

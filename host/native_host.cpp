@@ -1,10 +1,12 @@
 #include "host/native_host.h"
 
-#include "audio/audio_objects.h"
-#include "audio/native_call_audio.h"
-#include "audio/native_call_player.h"
-#include "audio/native_call_recorder.h"
-#include "audio/native_call_sampler.h"
+#include "audio/modules/audio_objects.h"
+#include "audio/modules/native_call_audio.h"
+#include "audio/modules/native_call_player.h"
+#include "audio/modules/native_call_recorder.h"
+#include "audio/modules/native_call_sampler.h"
+#include "audio/players/audio_player.h"
+#include "audio/players/audio_recorder.h"
 #include "bridge/javascript_interface.h"
 #include "ir/ir_commands.h"
 #include "library/native_call_library.h"
@@ -24,7 +26,8 @@
 #include "net/native_call_tcpip.h"
 #include "net/native_call_tether.h"
 #include "net/net_objects.h"
-#include "tools/kx5_unit/in_process_unit.h"
+#include "net/tether_connection.h"
+#include "sim/in_process_unit.h"
 
 #include <cstdlib>
 
@@ -64,8 +67,25 @@ void NativeHost::createDevices() {
     simulatedUnit_ = sim::startInProcessUnit(options_.arguments);
     createAudioDeviceObjects(*objects_);
     createNetDeviceObjects(*objects_, options_.arguments);
+    connectTetherAudio();
     createAudioDelegates(*objects_);
     createAudioUnits(*objects_);
+}
+
+// The Tether connection's audio streams become the player's and the
+// recorder's network streams. The connection goes before the player and the
+// recorder: they let go of its streams first.
+void NativeHost::connectTetherAudio() {
+    NativeObjects& o = *objects_;
+    if (!o.tetherConnection) return;
+    if (o.audioPlayer) o.audioPlayer->setNetworkOutput(&o.tetherConnection->outputStream());
+    if (o.audioRecorder) o.audioRecorder->setNetworkInput(&o.tetherConnection->inputStream());
+    o.tetherConnection->setStreamRelease(
+        [player = std::weak_ptr<AudioPlayer>(o.audioPlayer),
+         recorder = std::weak_ptr<AudioRecorder>(o.audioRecorder)] {
+            if (auto p = player.lock()) p->setNetworkOutput(nullptr);
+            if (auto r = recorder.lock()) r->setNetworkInput(nullptr);
+        });
 }
 
 // Handlers of the control table's "convert" and "wavstat" entries.
@@ -74,12 +94,11 @@ void NativeHost::attachControlCommands() {
     irCommands_ =
         std::make_unique<IrCommands>(paths_.tempFolder, [this] { control_->signalDone(0); });
     IrCommands* ir = irCommands_.get();
-    control_->setHandlers(
-        0, {"convert",
-            [ir](const picojson::object& args, picojson::object& result) {
-                return ir->convert(args, result);
-            },
-            [ir](picojson::object& result) { return ir->convertDone(result); }});
+    control_->setHandlers(0, {"convert",
+                              [ir](const picojson::object& args, picojson::object& result) {
+                                  return ir->convert(args, result);
+                              },
+                              [ir](picojson::object& result) { return ir->convertDone(result); }});
     control_->setHandlers(1, {"wavstat",
                               [ir](const picojson::object& args, picojson::object& result) {
                                   return ir->wavstat(args, result);

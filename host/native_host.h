@@ -25,7 +25,7 @@ struct HostOptions {
 };
 
 class NativeHost {
-public:
+  public:
     NativeHost(JavaScriptInterface& js, AppPaths paths, const HostOptions& options = {});
     ~NativeHost();
     NativeHost(const NativeHost&) = delete;
@@ -40,8 +40,9 @@ public:
     ControlChannel& control() { return *control_; }
     const AppPaths& paths() const { return paths_; }
 
-private:
+  private:
     void createDevices();
+    void connectTetherAudio();
     void attachControlCommands();
     void createModules();
 

@@ -6,26 +6,6 @@
 
 namespace kx5 {
 
-WavFormat WavFormat::decode(const unsigned char* b) {
-    WavFormat f;
-    f.formatTag = readLe16(b);
-    f.channels = readLe16(b + 2);
-    f.samplesPerSec = readLe32(b + 4);
-    f.avgBytesPerSec = readLe32(b + 8);
-    f.blockAlign = readLe16(b + 12);
-    f.bitsPerSample = readLe16(b + 14);
-    return f;
-}
-
-void WavFormat::encode(unsigned char* b) const {
-    writeLe16(b, formatTag);
-    writeLe16(b + 2, channels);
-    writeLe32(b + 4, samplesPerSec);
-    writeLe32(b + 8, avgBytesPerSec);
-    writeLe16(b + 12, blockAlign);
-    writeLe16(b + 14, bitsPerSample);
-}
-
 WavStream::~WavStream() {
     data_.reset();
     riff_.reset();
@@ -59,9 +39,9 @@ bool WavStream::openRead() {
     {
         RiffChunkStream fmt(riff_.get());
         if (!fmt.find("fmt ")) return false;
-        unsigned char bytes[WavFormat::kSize];
-        if (fmt.read(bytes, WavFormat::kSize) != WavFormat::kSize) return false;
-        format_ = WavFormat::decode(bytes);
+        unsigned char bytes[WaveFormat::kRecordBytes];
+        if (fmt.read(bytes, WaveFormat::kRecordBytes) != WaveFormat::kRecordBytes) return false;
+        format_ = WaveFormat::decode(bytes);
     }
     const uint32_t afterFormat = riff_->position();
     readExtraChunks(*riff_);
@@ -70,7 +50,7 @@ bool WavStream::openRead() {
     return data_->find("data");
 }
 
-bool WavStream::openWrite(const WavFormat& format) {
+bool WavStream::openWrite(const WaveFormat& format) {
     if (riff_) return false;
     format_ = format;
     riff_ = std::make_unique<RiffChunkStream>(&source_);
@@ -86,12 +66,12 @@ bool WavStream::readExtraChunks(RiffChunkStream&) {
     return true;
 }
 
-bool WavStream::writeFormatChunk(RiffChunkStream& riff, const WavFormat& format) {
+bool WavStream::writeFormatChunk(RiffChunkStream& riff, const WaveFormat& format) {
     RiffChunkStream fmt(&riff);
     if (!fmt.create("fmt ")) return false;
-    unsigned char bytes[WavFormat::kSize];
+    unsigned char bytes[WaveFormat::kRecordBytes];
     format.encode(bytes);
-    if (fmt.write(bytes, WavFormat::kSize) != WavFormat::kSize) return false;
+    if (fmt.write(bytes, WaveFormat::kRecordBytes) != WaveFormat::kRecordBytes) return false;
     return writeFormatExtra(fmt);
 }
 
@@ -105,12 +85,12 @@ bool WavStream::writeExtraChunks(RiffChunkStream&) {
 bool readWavInfo(DataStream& stream, WavInfo& info) {
     WavStream wav(stream);
     if (!wav.openRead()) return false;
-    const WavFormat& f = wav.format();
+    const WaveFormat& f = wav.format();
     info = WavInfo{};
-    info.formatTag = f.formatTag;
+    info.formatTag = f.tag;
     info.channels = f.channels;
     info.bitsPerSample = f.bitsPerSample;
-    info.sampleRate = f.samplesPerSec;
+    info.sampleRate = f.sampleRate;
     info.frames = f.blockAlign != 0 ? wav.size() / f.blockAlign : 0;
     info.tempo = -1.0f;
     RiffChunkStream& riff = *wav.riffStream();

@@ -2,26 +2,13 @@
 // as a stream, and readWavInfo, which describes a file for "wavstat".
 #pragma once
 
+#include "audio/interface/wave_format.h"
 #include "ir/data_stream.h"
 #include "ir/riff_chunk_stream.h"
 
 #include <memory>
 
 namespace kx5 {
-
-// The first 16 bytes of the "fmt " chunk.
-struct WavFormat {
-    uint16_t formatTag = 0; // 1 integer PCM, 3 IEEE float
-    uint16_t channels = 0;
-    uint32_t samplesPerSec = 0;
-    uint32_t avgBytesPerSec = 0;
-    uint16_t blockAlign = 0;
-    uint16_t bitsPerSample = 0;
-
-    static constexpr uint32_t kSize = 16;
-    static WavFormat decode(const unsigned char* bytes);
-    void encode(unsigned char* bytes) const;
-};
 
 class WavStream : public DataStream {
   public:
@@ -39,14 +26,14 @@ class WavStream : public DataStream {
     uint32_t write(const void* buffer, uint32_t count) override;
 
     virtual bool openRead();
-    virtual bool openWrite(const WavFormat& format);
+    virtual bool openWrite(const WaveFormat& format);
 
-    const WavFormat& format() const { return format_; }
+    const WaveFormat& format() const { return format_; }
     RiffChunkStream* riffStream() { return riff_.get(); }
 
   protected:
     virtual bool readExtraChunks(RiffChunkStream& riff);
-    virtual bool writeFormatChunk(RiffChunkStream& riff, const WavFormat& format);
+    virtual bool writeFormatChunk(RiffChunkStream& riff, const WaveFormat& format);
     virtual bool writeFormatExtra(RiffChunkStream& chunk);
     virtual bool writeExtraChunks(RiffChunkStream& riff);
 
@@ -54,7 +41,7 @@ class WavStream : public DataStream {
     DataStream& source_;
     std::unique_ptr<RiffChunkStream> riff_;
     std::unique_ptr<RiffChunkStream> data_;
-    WavFormat format_;
+    WaveFormat format_;
 };
 
 struct WavInfo {

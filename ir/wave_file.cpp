@@ -42,16 +42,17 @@ CWaveFile::OpenResult CWaveFile::open(const std::string& fileName) {
         RiffChunkStream fmt(riff_.get());
         // The 16-byte record and the extension size when present; a chunk
         // too short for the record is refused rather than read past.
-        formatRead = fmt.find("fmt ") && fmt.read(format_, sizeof format_) >= WavFormat::kSize;
+        formatRead =
+            fmt.find("fmt ") && fmt.read(format_, sizeof format_) >= WaveFormat::kRecordBytes;
     }
     if (!formatRead) return fail();
     data_ = std::make_unique<RiffChunkStream>(riff_.get());
     if (!data_->find("data")) return fail();
-    const WavFormat f = WavFormat::decode(format_);
+    const WaveFormat f = WaveFormat::decode(format_);
     bitsPerSample_ = f.bitsPerSample;
-    sampleRate_ = f.samplesPerSec;
+    sampleRate_ = f.sampleRate;
     channels_ = f.channels;
-    formatTag_ = f.formatTag;
+    formatTag_ = f.tag;
     frames_ = f.blockAlign != 0 ? data_->size() / f.blockAlign : 0;
     if ((formatTag_ != 1 && formatTag_ != 3) || (channels_ != 1 && channels_ != 2)) return fail();
     return OpenResult::Opened;

@@ -1,6 +1,7 @@
 #include "library/native_call_library.h"
 
 #include "bridge/app_paths.h"
+#include "bridge/call_arguments.h"
 #include "bridge/encoding.h"
 #include "bridge/javascript_interface.h"
 #include "bridge/native_objects.h"
@@ -8,22 +9,10 @@
 
 #include <picojson.h>
 
-#include <cerrno>
 #include <stdexcept>
 
 namespace kx5 {
 namespace {
-
-// The module's argument rules in one place: a required argument the page
-// left out is refused, an optional one falls back.
-const std::string& required(const Args& args, size_t index) {
-    if (index >= args.size()) throw NativeException(EINVAL);
-    return args[index];
-}
-
-std::string optional(const Args& args, size_t index, std::string fallback) {
-    return index < args.size() ? args[index] : std::move(fallback);
-}
 
 std::vector<std::string> tagList(const std::string& json) {
     picojson::value v;
@@ -45,8 +34,17 @@ std::string joinFields(const std::vector<std::string>& fields) {
 } // namespace
 
 NativeCall_library::NativeCall_library(NativeObjects* owner) : NativeCall(owner) {
-    addFunctions({"folders", "addfolder", "removefolder", "scan", "cancel", "status", "search",
-                  "entry", "skipped", "tag", "favourite"});
+    addFunctions({{"folders", Folders},
+                  {"addfolder", AddFolder},
+                  {"removefolder", RemoveFolder},
+                  {"scan", Scan},
+                  {"cancel", Cancel},
+                  {"status", Status},
+                  {"search", Search},
+                  {"entry", Entry},
+                  {"skipped", Skipped},
+                  {"tag", Tag},
+                  {"favourite", Favourite}});
     JavaScriptInterface& js = owner->js;
     library_ = std::make_unique<IrLibrary>(
         owner->paths.dataFolder + "library/",
@@ -79,7 +77,7 @@ void NativeCall_library::invoke(int32_t id, const Args& args, CallResult& result
             result.setString(library.statusJson());
             break;
         case Search:
-            result.setString(library.search(SearchQuery::fromJson(optional(args, 0, ""))));
+            result.setString(library.search(SearchQuery::fromJson(optional(args, 0))));
             break;
         case Entry:
             result.setString(library.entry(required(args, 0)));

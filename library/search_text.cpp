@@ -1,16 +1,9 @@
 #include "library/search_text.h"
 
-#include <glib.h>
-
-#include <memory>
+#include "bridge/glib_handles.h"
 
 namespace kx5 {
 namespace {
-
-struct GFree {
-    void operator()(char* p) const { g_free(p); }
-};
-using GText = std::unique_ptr<char, GFree>;
 
 bool isCombiningMark(gunichar c) {
     const GUnicodeType type = g_unichar_type(c);
@@ -28,8 +21,8 @@ std::string foldForSearch(std::string_view text) {
             c = char(g_ascii_tolower(c));
         return lower;
     }
-    GText folded(g_utf8_casefold(text.data(), gssize(text.size())));
-    GText decomposed(g_utf8_normalize(folded.get(), -1, G_NORMALIZE_NFKD));
+    glib::Text folded(g_utf8_casefold(text.data(), gssize(text.size())));
+    glib::Text decomposed(g_utf8_normalize(folded.get(), -1, G_NORMALIZE_NFKD));
     std::string out;
     for (const char* p = decomposed.get(); *p; p = g_utf8_next_char(p)) {
         const gunichar c = g_utf8_get_char(p);

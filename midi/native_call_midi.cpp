@@ -1,5 +1,6 @@
 #include "midi/native_call_midi.h"
 
+#include "bridge/call_arguments.h"
 #include "bridge/encoding.h"
 #include "bridge/native_objects.h"
 #include "midi/midi_client.h"
@@ -10,12 +11,18 @@
 namespace kx5 {
 
 NativeCall_midi::NativeCall_midi(NativeObjects* owner) : NativeCall(owner) {
-    addFunctions({"inendpoints", "inconnect", "indisconnect", "outendpoints", "outconnect",
-                  "outdisconnect", "send", "panel"});
+    addFunctions({{"inendpoints", InEndpoints},
+                  {"inconnect", InConnect},
+                  {"indisconnect", InDisconnect},
+                  {"outendpoints", OutEndpoints},
+                  {"outconnect", OutConnect},
+                  {"outdisconnect", OutDisconnect},
+                  {"send", Send},
+                  {"panel", Panel}});
 }
 
 void NativeCall_midi::invoke(int32_t id, const Args& args, CallResult& result) {
-    if (id == 7) {
+    if (id == Panel) {
         openSoundSettings();
         return;
     }
@@ -23,41 +30,43 @@ void NativeCall_midi::invoke(int32_t id, const Args& args, CallResult& result) {
     if (!client) throw std::runtime_error("no MIDI client");
     MIDIInputPort& in = client->inputPort();
     MIDIOutputPort& out = client->outputPort();
-    const bool hasRecord = !args.empty();
+    // Without a record, connect and disconnect take every device.
+    const std::string* record = given(args, 0);
     switch (id) {
-    case 0:
+    case InEndpoints:
         result.setString(midiEndpointsToJson(in.endpoints()));
         break;
-    case 1:
-        if (hasRecord)
-            in.connect(midiEndpointFromJson(args[0]));
+    case InConnect:
+        if (record)
+            in.connect(midiEndpointFromJson(*record));
         else
             in.connectAll();
         break;
-    case 2:
-        if (hasRecord)
-            in.disconnect(midiEndpointFromJson(args[0]));
+    case InDisconnect:
+        if (record)
+            in.disconnect(midiEndpointFromJson(*record));
         else
             in.disconnectAll();
         break;
-    case 3:
+    case OutEndpoints:
         result.setString(midiEndpointsToJson(out.endpoints()));
         break;
-    case 4:
-        if (hasRecord)
-            out.connect(midiEndpointFromJson(args[0]));
+    case OutConnect:
+        if (record)
+            out.connect(midiEndpointFromJson(*record));
         else
             out.connectAll();
         break;
-    case 5:
-        if (hasRecord)
-            out.disconnect(midiEndpointFromJson(args[0]));
+    case OutDisconnect:
+        if (record)
+            out.disconnect(midiEndpointFromJson(*record));
         else
             out.disconnectAll();
         break;
-    case 6:
-        if (hasRecord) {
-            const Bytes bytes = hexDecode(args[0]);
+    case Send:
+        // Without bytes nothing is sent.
+        if (const std::string* hex = given(args, 0)) {
+            const Bytes bytes = hexDecode(*hex);
             out.send(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
         }
         break;

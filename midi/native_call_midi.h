@@ -9,6 +9,18 @@ namespace kx5 {
 
 class NativeCall_midi final : public NativeCall {
   public:
+    // Function ids, in the order of the module's table.
+    enum Function : int32_t {
+        InEndpoints,
+        InConnect,
+        InDisconnect,
+        OutEndpoints,
+        OutConnect,
+        OutDisconnect,
+        Send,
+        Panel,
+    };
+
     explicit NativeCall_midi(NativeObjects* owner);
     std::string name() const override { return "midi"; }
 

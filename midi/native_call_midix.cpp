@@ -1,5 +1,6 @@
 #include "midi/native_call_midix.h"
 
+#include "bridge/call_arguments.h"
 #include "bridge/encoding.h"
 #include "bridge/native_objects.h"
 #include "midi/midix_client.h"
@@ -10,11 +11,6 @@
 namespace kx5 {
 namespace {
 
-const std::string& argument(const Args& args, size_t i) {
-    static const std::string none;
-    return i < args.size() ? args[i] : none;
-}
-
 MIDIClient& sharedClient(NativeObjects* owner) {
     if (!owner->midiClient) throw std::runtime_error("no MIDI client");
     return *owner->midiClient;
@@ -23,14 +19,22 @@ MIDIClient& sharedClient(NativeObjects* owner) {
 } // namespace
 
 NativeCall_midix::NativeCall_midix(NativeObjects* owner) : NativeCall(owner) {
-    addFunctions({"client", "inendpoints", "inconnect", "indisconnect", "outendpoints",
-                  "outconnect", "outdisconnect", "send", "thru", "panel"});
+    addFunctions({{"client", Client},
+                  {"inendpoints", InEndpoints},
+                  {"inconnect", InConnect},
+                  {"indisconnect", InDisconnect},
+                  {"outendpoints", OutEndpoints},
+                  {"outconnect", OutConnect},
+                  {"outdisconnect", OutDisconnect},
+                  {"send", Send},
+                  {"thru", Thru},
+                  {"panel", Panel}});
 }
 
 void NativeCall_midix::createClients(const Args& args) {
     auto& clients = owner()->midixClients;
     if (!clients.empty()) return;
-    const int32_t count = toInt(argument(args, 0));
+    const int32_t count = toInt(required(args, 0));
     if (count > kMaxClients) throw std::out_of_range("too many MIDI clients");
     auto driver = sharedClient(owner()).sharedDriver();
     for (int32_t n = 0; n < count; ++n)
@@ -38,7 +42,7 @@ void NativeCall_midix::createClients(const Args& args) {
 }
 
 MidixClient& NativeCall_midix::clientAt(const Args& args) {
-    const int32_t n = toInt(argument(args, 0));
+    const int32_t n = toInt(required(args, 0));
     auto& clients = owner()->midixClients;
     if (n < 0 || static_cast<size_t>(n) >= clients.size())
         throw std::out_of_range("no such MIDI client");
@@ -46,52 +50,52 @@ MidixClient& NativeCall_midix::clientAt(const Args& args) {
 }
 
 void NativeCall_midix::invoke(int32_t id, const Args& args, CallResult& result) {
-    const bool hasRecord = args.size() > 1;
     switch (id) {
-    case 0:
+    case Client:
         createClients(args);
         break;
-    case 1:
+    case InEndpoints:
         result.setString(midiEndpointsToJson(sharedClient(owner()).inputPort().endpoints()));
         break;
-    case 4:
+    case OutEndpoints:
         result.setString(midiEndpointsToJson(sharedClient(owner()).outputPort().endpoints()));
         break;
-    case 2:
-    case 3:
-    case 5:
-    case 6: {
-        // Both the client number and the record are read before any port is touched.
+    case InConnect:
+    case InDisconnect:
+    case OutConnect:
+    case OutDisconnect: {
+        // Both the client number and the record are read before any port is
+        // touched; without a record the call takes every device.
         MidixClient& c = clientAt(args);
         std::optional<MIDIEndpointRecord> record;
-        if (hasRecord) record = midiEndpointFromJson(args[1]);
-        if (id == 2 || id == 3) {
+        if (const std::string* text = given(args, 1)) record = midiEndpointFromJson(*text);
+        if (id == InConnect || id == InDisconnect) {
             MIDIInputPort& in = c.client().inputPort();
-            if (id == 2)
+            if (id == InConnect)
                 record ? in.connect(*record) : in.connectAll();
             else
                 record ? in.disconnect(*record) : in.disconnectAll();
         } else {
             MIDIOutputPort& out = c.client().outputPort();
-            if (id == 5)
+            if (id == OutConnect)
                 record ? out.connect(*record) : out.connectAll();
             else
                 record ? out.disconnect(*record) : out.disconnectAll();
         }
         break;
     }
-    case 7: {
+    case Send: {
         MidixClient& c = clientAt(args);
-        const Bytes bytes = hexDecode(argument(args, 1));
+        const Bytes bytes = hexDecode(optional(args, 1));
         c.client().outputPort().send(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
         break;
     }
-    case 8: {
+    case Thru: {
         MidixClient& c = clientAt(args);
-        c.events().setThru(parseFlag(argument(args, 1)));
+        c.events().setThru(parseFlag(optional(args, 1)));
         break;
     }
-    case 9:
+    case Panel:
         openSoundSettings();
         break;
     default:

@@ -11,6 +11,20 @@ class MidixClient;
 
 class NativeCall_midix final : public NativeCall {
   public:
+    // Function ids, in the order of the module's table.
+    enum Function : int32_t {
+        Client,
+        InEndpoints,
+        InConnect,
+        InDisconnect,
+        OutEndpoints,
+        OutConnect,
+        OutDisconnect,
+        Send,
+        Thru,
+        Panel,
+    };
+
     // More clients than this in one "client" call are refused (each runs a
     // polling thread of its own).
     static constexpr int32_t kMaxClients = 64;

@@ -9,6 +9,20 @@ namespace kx5 {
 
 class NativeCall_ble final : public NativeCall {
   public:
+    // Function ids, in the order of the module's table.
+    enum Function : int32_t {
+        ScanStart,
+        ScanStop,
+        Connect,
+        Disconnect,
+        Discover,
+        Properties,
+        Notify,
+        Read,
+        Write,
+        WriteWithoutResponse,
+    };
+
     explicit NativeCall_ble(NativeObjects* owner);
     std::string name() const override { return "ble"; }
 
@@ -18,6 +32,11 @@ class NativeCall_ble final : public NativeCall {
 
 class NativeCall_barcode final : public NativeCall {
   public:
+    // Function ids, in the order of the module's table.
+    enum Function : int32_t {
+        Read,
+    };
+
     explicit NativeCall_barcode(NativeObjects* owner);
     std::string name() const override { return "barcode"; }
 
@@ -27,6 +46,12 @@ class NativeCall_barcode final : public NativeCall {
 
 class NativeCall_notification final : public NativeCall {
   public:
+    // Function ids, in the order of the module's table.
+    enum Function : int32_t {
+        Token,
+        Badge,
+    };
+
     explicit NativeCall_notification(NativeObjects* owner);
     std::string name() const override { return "notification"; }
 
@@ -36,6 +61,12 @@ class NativeCall_notification final : public NativeCall {
 
 class NativeCall_recognizer final : public NativeCall {
   public:
+    // Function ids, in the order of the module's table.
+    enum Function : int32_t {
+        Start,
+        Stop,
+    };
+
     explicit NativeCall_recognizer(NativeObjects* owner);
     std::string name() const override { return "recognizer"; }
 
@@ -45,6 +76,14 @@ class NativeCall_recognizer final : public NativeCall {
 
 class NativeCall_tgif final : public NativeCall {
   public:
+    // Function ids, in the order of the module's table.
+    enum Function : int32_t {
+        Buffer,
+        Param,
+        Send,
+        Thru,
+    };
+
     explicit NativeCall_tgif(NativeObjects* owner);
     std::string name() const override { return "tgif"; }
 
@@ -54,6 +93,13 @@ class NativeCall_tgif final : public NativeCall {
 
 class NativeCall_store final : public NativeCall {
   public:
+    // Function ids, in the order of the module's table.
+    enum Function : int32_t {
+        Inert,
+        Purchased,
+        Restore,
+    };
+
     explicit NativeCall_store(NativeObjects* owner);
     std::string name() const override { return "store"; }
 

@@ -1,5 +1,6 @@
 #include "net/native_call_http.h"
 
+#include "bridge/call_arguments.h"
 #include "bridge/encoding.h"
 #include "bridge/javascript_interface.h"
 #include "bridge/native_objects.h"
@@ -20,27 +21,29 @@ void HTTPConnectionEvents::error(uint32_t id, const std::string& url) {
 }
 
 NativeCall_http::NativeCall_http(NativeObjects* owner) : NativeCall(owner) {
-    addFunctions({"download", "upload", "cancel"});
+    addFunctions({{"download", Download}, {"upload", Upload}, {"cancel", Cancel}});
 }
 
 void NativeCall_http::invoke(int32_t id, const Args& args, CallResult& result) {
     HTTPConnection* http = owner()->httpConnection.get();
-    const auto arg = [&](size_t i) { return i < args.size() ? args[i] : std::string(); };
+    // A missing URL or file answers -1 and starts nothing.
+    const std::string url = optional(args, 0);
+    const std::string file = optional(args, 1);
     switch (id) {
-    case 0:
-        if (arg(0).empty() || !http)
+    case Download:
+        if (url.empty() || !http)
             result.setInt(-1);
         else
-            result.setUnsigned(http->download(arg(0), arg(1)));
+            result.setUnsigned(http->download(url, file));
         break;
-    case 1:
-        if (arg(0).empty() || arg(1).empty() || !http)
+    case Upload:
+        if (url.empty() || file.empty() || !http)
             result.setInt(-1);
         else
-            result.setUnsigned(http->upload(arg(0), arg(1)));
+            result.setUnsigned(http->upload(url, file));
         break;
-    case 2: {
-        const int32_t transfer = toInt(arg(0));
+    case Cancel: {
+        const int32_t transfer = toInt(required(args, 0));
         if (http && transfer > 0) http->cancel(static_cast<uint32_t>(transfer));
         break;
     }

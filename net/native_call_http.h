@@ -23,6 +23,13 @@ class HTTPConnectionEvents final : public HTTPConnectionDelegate {
 
 class NativeCall_http final : public NativeCall {
   public:
+    // Function ids, in the order of the module's table.
+    enum Function : int32_t {
+        Download,
+        Upload,
+        Cancel,
+    };
+
     explicit NativeCall_http(NativeObjects* owner);
     std::string name() const override { return "http"; }
 

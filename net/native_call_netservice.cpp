@@ -1,5 +1,6 @@
 #include "net/native_call_netservice.h"
 
+#include "bridge/call_arguments.h"
 #include "bridge/javascript_interface.h"
 #include "bridge/native_objects.h"
 #include "net/netservice_discovery.h"
@@ -30,17 +31,17 @@ class NetServiceEvents final : public NetServiceDiscoveryDelegate {
 } // namespace
 
 NativeCall_netservice::NativeCall_netservice(NativeObjects* owner) : NativeCall(owner) {
-    addFunctions({"search", "stop"});
+    addFunctions({{"search", Search}, {"stop", Stop}});
 }
 
 void NativeCall_netservice::invoke(int32_t id, const Args& args, CallResult& result) {
     NativeObjects* o = owner();
-    if (id == 0) {
+    if (id == Search) {
         if (!o->netService)
             o->netService =
                 std::make_shared<NetServiceDiscovery>(std::make_unique<NetServiceEvents>(o->js));
-        result.setBool(o->netService->search(args.empty() ? std::string() : args[0]));
-    } else if (id == 1) {
+        result.setBool(o->netService->search(optional(args, 0)));
+    } else if (id == Stop) {
         if (o->netService) o->netService->stop();
     }
 }

@@ -7,6 +7,12 @@ namespace kx5 {
 
 class NativeCall_netservice final : public NativeCall {
   public:
+    // Function ids, in the order of the module's table.
+    enum Function : int32_t {
+        Search,
+        Stop,
+    };
+
     explicit NativeCall_netservice(NativeObjects* owner);
     std::string name() const override { return "netservice"; }
 

@@ -1,12 +1,11 @@
 #include "net/native_call_sh.h"
 
+#include "bridge/call_arguments.h"
 #include "bridge/encoding.h"
 #include "bridge/javascript_interface.h"
 #include "bridge/native_objects.h"
 
 #include <picojson.h>
-
-#include <stdexcept>
 
 namespace kx5 {
 namespace {
@@ -27,15 +26,14 @@ NativeCall_sh::NativeCall_sh(NativeObjects* owner)
     : NativeCall(owner), processes_([owner](uint32_t pid, const std::string& text) {
           owner->js.postEvent(eventText({"sh", "stdout", std::to_string(pid), text}));
       }) {
-    addFunctions({"exec", "kill"});
+    addFunctions({{"exec", Exec}, {"kill", Kill}});
 }
 
 void NativeCall_sh::invoke(int32_t id, const Args& args, CallResult& result) {
-    const std::string arg = args.empty() ? std::string() : args[0];
-    if (id == 0) {
-        result.setUnsigned(processes_.start(commandWords(arg)));
-    } else if (id == 1) {
-        const int32_t pid = toInt(arg);
+    if (id == Exec) {
+        result.setUnsigned(processes_.start(commandWords(required(args, 0))));
+    } else if (id == Kill) {
+        const int32_t pid = toInt(required(args, 0));
         if (pid > 0) processes_.kill(static_cast<uint32_t>(pid));
     }
 }

@@ -9,6 +9,12 @@ namespace kx5 {
 
 class NativeCall_sh final : public NativeCall {
   public:
+    // Function ids, in the order of the module's table.
+    enum Function : int32_t {
+        Exec,
+        Kill,
+    };
+
     explicit NativeCall_sh(NativeObjects* owner);
     std::string name() const override { return "sh"; }
 

@@ -1,5 +1,6 @@
 #include "net/native_call_tcpip.h"
 
+#include "bridge/call_arguments.h"
 #include "bridge/encoding.h"
 #include "bridge/javascript_interface.h"
 #include "bridge/native_objects.h"
@@ -25,23 +26,23 @@ std::optional<int64_t> portNumber(const std::string& text) {
 } // namespace
 
 NativeCall_tcpip::NativeCall_tcpip(NativeObjects* owner) : NativeCall(owner) {
-    addFunctions({"connect", "close", "write"});
+    addFunctions({{"connect", Connect}, {"close", Close}, {"write", Write}});
 }
 
 void NativeCall_tcpip::invoke(int32_t id, const Args& args, CallResult& result) {
+    // A missing or unknown connection number does nothing.
     switch (id) {
-    case 0:
+    case Connect:
         result.setInt(connect(args));
         break;
-    case 1: {
+    case Close: {
         std::lock_guard lock(owner()->connectionMutex);
-        if (auto* c = slot(args.empty() ? "" : args[0])) c->close();
+        if (auto* c = slot(optional(args, 0))) c->close();
         break;
     }
-    case 2: {
+    case Write: {
         std::lock_guard lock(owner()->connectionMutex);
-        if (auto* c = slot(args.empty() ? "" : args[0]))
-            c->write(hexDecode(args.size() > 1 ? args[1] : ""));
+        if (auto* c = slot(optional(args, 0))) c->write(hexDecode(optional(args, 1)));
         break;
     }
     default:
@@ -50,7 +51,8 @@ void NativeCall_tcpip::invoke(int32_t id, const Args& args, CallResult& result) 
 }
 
 int32_t NativeCall_tcpip::connect(const Args& args) {
-    if (args.size() < 2) return -1;
+    // Without a port there is nothing to connect to.
+    if (!given(args, 1)) return -1;
     const auto port = portNumber(args[1]);
     if (!port) return -1;
     std::unique_ptr<TcpConnection> connection;

@@ -12,6 +12,13 @@ class TcpConnection;
 
 class NativeCall_tcpip final : public NativeCall {
   public:
+    // Function ids, in the order of the module's table.
+    enum Function : int32_t {
+        Connect,
+        Close,
+        Write,
+    };
+
     explicit NativeCall_tcpip(NativeObjects* owner);
     std::string name() const override { return "tcpip"; }
 

@@ -1,5 +1,6 @@
 #include "net/native_call_tether.h"
 
+#include "bridge/call_arguments.h"
 #include "bridge/javascript_interface.h"
 #include "bridge/native_objects.h"
 
@@ -31,44 +32,52 @@ void TetherConnectionEvents::midiMessage(const Bytes& message, uint32_t timeStam
 }
 
 NativeCall_tether::NativeCall_tether(NativeObjects* owner) : NativeCall(owner) {
-    addFunctions({"discovery", "connect", "disconnect", "device", "send", "inputmode", "timeout",
-                  "keepalive"});
+    addFunctions({{"discovery", Discovery},
+                  {"connect", Connect},
+                  {"disconnect", Disconnect},
+                  {"device", Device},
+                  {"send", Send},
+                  {"inputmode", InputMode},
+                  {"timeout", Timeout},
+                  {"keepalive", KeepAlive}});
 }
 
 void NativeCall_tether::invoke(int32_t id, const Args& args, CallResult& result) {
     TetherDiscovery* discovery = owner()->tetherDiscovery.get();
     TetherConnection* connection = owner()->tetherConnection.get();
-    const std::string arg = args.empty() ? std::string() : args[0];
     switch (id) {
-    case 0:
+    case Discovery:
         if (discovery) discovery->restart();
         break;
-    case 1: {
+    case Connect: {
         // Read first: a record that cannot be read changes nothing.
-        const TetherDevice device = parseTetherDevice(arg);
+        const TetherDevice device = parseTetherDevice(required(args, 0));
         if (connection) connection->connect(device);
         break;
     }
-    case 2:
+    case Disconnect:
         if (connection) connection->disconnect();
         break;
-    case 3: {
+    case Device: {
         const auto device = connection ? connection->device() : std::nullopt;
         result.setString(device ? tetherDeviceJson(*device) : "");
         break;
     }
-    case 4:
-        if (connection) connection->sendMidi(hexDecode(arg));
+    case Send:
+        if (connection) connection->sendMidi(hexDecode(optional(args, 0)));
         break;
-    case 5:
-        if (connection) connection->setInputMode(toInt(arg));
+    case InputMode:
+        if (connection) connection->setInputMode(toInt(required(args, 0)));
         break;
-    case 6:
-        if (connection && !args.empty()) connection->setTimeoutSeconds(toInt(arg));
+    // Without a value these two read the setting.
+    case Timeout:
+        if (const std::string* seconds = given(args, 0); connection && seconds)
+            connection->setTimeoutSeconds(toInt(*seconds));
         result.setInt(connection ? connection->timeoutSeconds() : 0);
         break;
-    case 7:
-        if (connection && !args.empty()) connection->setKeepAliveCount(toInt(arg));
+    case KeepAlive:
+        if (const std::string* count = given(args, 0); connection && count)
+            connection->setKeepAliveCount(toInt(*count));
         result.setInt(connection ? connection->keepAliveCount() : 0);
         break;
     default:

@@ -37,6 +37,18 @@ class TetherConnectionEvents final : public TetherConnectionDelegate {
 
 class NativeCall_tether final : public NativeCall {
   public:
+    // Function ids, in the order of the module's table.
+    enum Function : int32_t {
+        Discovery,
+        Connect,
+        Disconnect,
+        Device,
+        Send,
+        InputMode,
+        Timeout,
+        KeepAlive,
+    };
+
     explicit NativeCall_tether(NativeObjects* owner);
     std::string name() const override { return "tether"; }
 

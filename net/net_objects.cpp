@@ -1,7 +1,5 @@
 #include "net/net_objects.h"
 
-#include "audio/audio_player.h"
-#include "audio/audio_recorder.h"
 #include "bridge/app_paths.h"
 #include "bridge/native_objects.h"
 #include "net/native_call_http.h"
@@ -24,17 +22,6 @@ void createNetDeviceObjects(NativeObjects& o, const std::vector<std::string>& ar
     o.delegates.push_back(discoveryEvents);
     o.delegates.push_back(connectionEvents);
     o.delegates.push_back(httpEvents);
-
-    // The connection goes before the player and the recorder: they let go of
-    // its streams first.
-    if (o.audioPlayer) o.audioPlayer->setNetworkOutput(&o.tetherConnection->outputStream());
-    if (o.audioRecorder) o.audioRecorder->setNetworkInput(&o.tetherConnection->inputStream());
-    o.tetherConnection->setStreamRelease(
-        [player = std::weak_ptr<AudioPlayer>(o.audioPlayer),
-         recorder = std::weak_ptr<AudioRecorder>(o.audioRecorder)] {
-            if (auto p = player.lock()) p->setNetworkOutput(nullptr);
-            if (auto r = recorder.lock()) r->setNetworkInput(nullptr);
-        });
 }
 
 } // namespace kx5

@@ -9,9 +9,9 @@ namespace kx5 {
 class NativeObjects;
 
 // TetherDiscovery, TetherConnection and HTTPConnection with their event
-// delegates; the Tether audio streams are offered to the player and the
-// recorder (created before) as their network streams. arguments: the
-// program's options (the Tether discovery target option is read there).
+// delegates. arguments: the program's options (the Tether discovery target
+// option is read there). The host hands the connection's audio streams to
+// the player and the recorder.
 void createNetDeviceObjects(NativeObjects& objects, const std::vector<std::string>& arguments);
 
 } // namespace kx5

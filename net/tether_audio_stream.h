@@ -4,7 +4,7 @@
 // them instead.
 #pragma once
 
-#include "audio/audio_stream.h"
+#include "audio/interface/audio_stream.h"
 #include "bridge/encoding.h"
 #include "net/socket_util.h"
 #include "net/tether_protocol.h"

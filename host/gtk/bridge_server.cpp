@@ -1,5 +1,6 @@
 #include "host/gtk/bridge_server.h"
 
+#include "bridge/glib_handles.h"
 #include "host/gtk/bridge_wire.h"
 
 #include <glib-unix.h>
@@ -61,13 +62,12 @@ BridgeServer::BridgeServer(Handler& handler, const std::string& parentFolder, GM
         return;
     }
     listenFd_ = fd;
-    GSource* source = g_unix_fd_source_new(fd, G_IO_IN);
+    const glib::Source source(g_unix_fd_source_new(fd, G_IO_IN));
     g_source_set_callback(
-        source,
+        source.get(),
         reinterpret_cast<GSourceFunc>(reinterpret_cast<void (*)()>(&BridgeServer::onListenReady)),
         this, nullptr);
-    listenSource_ = g_source_attach(source, context_);
-    g_source_unref(source);
+    listenSource_ = g_source_attach(source.get(), context_);
 }
 
 BridgeServer::~BridgeServer() {
@@ -98,14 +98,13 @@ void BridgeServer::accept() {
         auto c = std::make_unique<Connection>();
         c->fd = fd;
         c->server = this;
-        GSource* source =
-            g_unix_fd_source_new(fd, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
-        g_source_set_callback(source,
+        const glib::Source source(
+            g_unix_fd_source_new(fd, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR)));
+        g_source_set_callback(source.get(),
                               reinterpret_cast<GSourceFunc>(
                                   reinterpret_cast<void (*)()>(&BridgeServer::onConnectionReady)),
                               c.get(), nullptr);
-        c->source = g_source_attach(source, context_);
-        g_source_unref(source);
+        c->source = g_source_attach(source.get(), context_);
         connections_.push_back(std::move(c));
     }
 }

@@ -1,16 +1,9 @@
 #include "host/gtk/document_policy.h"
 
-#include <glib.h>
-
-#include <memory>
+#include "bridge/glib_handles.h"
 
 namespace kx5 {
 namespace {
-
-struct GFree {
-    void operator()(void* p) const { g_free(p); }
-};
-using GChars = std::unique_ptr<char, GFree>;
 
 bool hasDotSegment(const std::string& path) {
     size_t start = 0;
@@ -29,8 +22,8 @@ bool hasDotSegment(const std::string& path) {
 std::string localPathOfFileUri(const std::string& uri) {
     if (uri.rfind("file:", 0) != 0) return {};
     char* host = nullptr;
-    GChars path(g_filename_from_uri(uri.c_str(), &host, nullptr));
-    GChars hostOwner(host);
+    glib::Text path(g_filename_from_uri(uri.c_str(), &host, nullptr));
+    glib::Text hostOwner(host);
     if (!path) return {};
     if (host && *host && std::string_view(host) != "localhost") return {};
     std::string p(path.get());

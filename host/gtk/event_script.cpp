@@ -1,8 +1,7 @@
 #include "host/gtk/event_script.h"
 
+#include "bridge/glib_handles.h"
 #include "bridge/javascript_interface.h"
-
-#include <glib.h>
 
 namespace kx5 {
 
@@ -11,9 +10,8 @@ std::string eventDispatchCall(std::string_view eventText) {
     for (size_t i = call.find('\r'); i != std::string::npos; i = call.find('\r', i + 2))
         call.replace(i, 1, "\\r");
     if (!g_utf8_validate(call.data(), static_cast<gssize>(call.size()), nullptr)) {
-        char* valid = g_utf8_make_valid(call.data(), static_cast<gssize>(call.size()));
-        call = valid;
-        g_free(valid);
+        const glib::Text valid(g_utf8_make_valid(call.data(), static_cast<gssize>(call.size())));
+        call = valid.get();
     }
     return call;
 }

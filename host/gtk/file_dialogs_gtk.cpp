@@ -1,5 +1,7 @@
 #include "host/gtk/file_dialogs_gtk.h"
 
+#include "bridge/glib_handles.h"
+
 #include <gtk/gtk.h>
 
 #include <algorithm>
@@ -9,7 +11,7 @@ namespace kx5 {
 
 struct GtkFileDialogs::Open {
     GtkFileDialogs* owner = nullptr;
-    GtkFileChooserNative* chooser = nullptr;
+    glib::Ref<GtkFileChooserNative> chooser;
     GtkWidget* confirm = nullptr;
     FileDialogJob job;
     Answer answer;
@@ -45,10 +47,8 @@ void useFolderIfPresent(GtkFileChooser* chooser, const std::string& folder) {
 }
 
 std::string chosenPath(GtkFileChooser* chooser) {
-    char* name = gtk_file_chooser_get_filename(chooser);
-    std::string path = name ? name : "";
-    g_free(name);
-    return path;
+    const glib::Text name(gtk_file_chooser_get_filename(chooser));
+    return name ? name.get() : "";
 }
 
 } // namespace
@@ -59,7 +59,7 @@ struct FileDialogSignals {
             open->owner->finish(open, "");
             return;
         }
-        const std::string chosen = chosenPath(GTK_FILE_CHOOSER(open->chooser));
+        const std::string chosen = chosenPath(GTK_FILE_CHOOSER(open->chooser.get()));
         if (open->job.kind != FileDialogKind::Save || chosen.empty()) {
             open->owner->finish(open, chosen);
             return;
@@ -72,11 +72,10 @@ struct FileDialogSignals {
             return;
         }
         open->pendingPath = path;
-        char* base = g_path_get_basename(path.c_str());
+        const glib::Text base(g_path_get_basename(path.c_str()));
         open->confirm = gtk_message_dialog_new(
             open->owner->parent_, GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION, GTK_BUTTONS_YES_NO,
-            "A file named \"%s\" already exists. Replace it?", base);
-        g_free(base);
+            "A file named \"%s\" already exists. Replace it?", base.get());
         g_signal_connect(open->confirm, "response", G_CALLBACK(confirmed), open);
         gtk_widget_show(open->confirm);
     }
@@ -89,21 +88,24 @@ struct FileDialogSignals {
             return;
         }
         // Back to the chooser to pick another name.
-        char* base = g_path_get_basename(open->pendingPath.c_str());
-        gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(open->chooser), base);
-        g_free(base);
-        gtk_native_dialog_show(GTK_NATIVE_DIALOG(open->chooser));
+        const glib::Text base(g_path_get_basename(open->pendingPath.c_str()));
+        gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(open->chooser.get()), base.get());
+        gtk_native_dialog_show(GTK_NATIVE_DIALOG(open->chooser.get()));
     }
 };
 
 GtkFileDialogs::GtkFileDialogs(GtkWindow* parent) : parent_(parent) {}
 
+// The chooser is closed without answering; its reference goes with the Open.
+void GtkFileDialogs::close(Open& open) {
+    g_signal_handlers_disconnect_by_data(open.chooser.get(), &open);
+    gtk_native_dialog_destroy(GTK_NATIVE_DIALOG(open.chooser.get()));
+}
+
 GtkFileDialogs::~GtkFileDialogs() {
     for (auto& open : open_) {
         if (open->confirm) gtk_widget_destroy(open->confirm);
-        g_signal_handlers_disconnect_by_data(open->chooser, open.get());
-        gtk_native_dialog_destroy(GTK_NATIVE_DIALOG(open->chooser));
-        g_object_unref(open->chooser);
+        close(*open);
     }
 }
 
@@ -124,9 +126,9 @@ void GtkFileDialogs::show(const FileDialogJob& job, Answer answer) {
     open->owner = this;
     open->job = job;
     open->answer = std::move(answer);
-    open->chooser = gtk_file_chooser_native_new(title, parent_, action, accept, "_Cancel");
-    GtkFileChooser* chooser = GTK_FILE_CHOOSER(open->chooser);
-    gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(open->chooser), TRUE);
+    open->chooser.reset(gtk_file_chooser_native_new(title, parent_, action, accept, "_Cancel"));
+    GtkFileChooser* chooser = GTK_FILE_CHOOSER(open->chooser.get());
+    gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(open->chooser.get()), TRUE);
     gtk_file_chooser_set_local_only(chooser, TRUE);
     for (const auto& f : job.filters) {
         GtkFileFilter* filter = gtk_file_filter_new();
@@ -144,9 +146,9 @@ void GtkFileDialogs::show(const FileDialogJob& job, Answer answer) {
     } else {
         useFolderIfPresent(chooser, job.initialFolder);
     }
-    g_signal_connect(open->chooser, "response", G_CALLBACK(FileDialogSignals::response),
+    g_signal_connect(open->chooser.get(), "response", G_CALLBACK(FileDialogSignals::response),
                      open.get());
-    gtk_native_dialog_show(GTK_NATIVE_DIALOG(open->chooser));
+    gtk_native_dialog_show(GTK_NATIVE_DIALOG(open->chooser.get()));
     open_.push_back(std::move(open));
 }
 
@@ -155,9 +157,7 @@ void GtkFileDialogs::finish(Open* open, const std::string& path) {
     auto it =
         std::find_if(open_.begin(), open_.end(), [open](const auto& p) { return p.get() == open; });
     if (it != open_.end()) {
-        g_signal_handlers_disconnect_by_data(open->chooser, open);
-        gtk_native_dialog_destroy(GTK_NATIVE_DIALOG(open->chooser));
-        g_object_unref(open->chooser);
+        close(*open);
         open_.erase(it);
     }
     if (answer) answer(path);

@@ -27,6 +27,7 @@ class GtkFileDialogs final : public FileDialogPresenter {
   private:
     friend struct FileDialogSignals;
     void finish(Open* dialog, const std::string& path);
+    void close(Open& dialog);
 
     GtkWindow* parent_;
     std::vector<std::unique_ptr<Open>> open_;

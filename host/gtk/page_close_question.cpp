@@ -2,6 +2,8 @@
 
 #include <webkit2/webkit2.h>
 
+#include <memory>
+
 namespace kx5 {
 namespace {
 
@@ -11,6 +13,13 @@ constexpr const char* kQuestion =
     "(() => { try { const e = window.$event;"
     " return !!e && typeof e.closing === 'function' && e.closing() === true; }"
     " catch (x) { return false; } })()";
+
+// One question in flight. Its own reference of the cancellable tells a late
+// answer (after cancel) from a live one.
+struct PendingAnswer {
+    PageCloseQuestion* question;
+    glib::Ref<GCancellable> cancellable;
+};
 
 } // namespace
 
@@ -23,9 +32,8 @@ PageCloseQuestion::~PageCloseQuestion() {
 
 void PageCloseQuestion::cancel() {
     if (cancellable_) {
-        g_cancellable_cancel(cancellable_);
-        g_object_unref(cancellable_);
-        cancellable_ = nullptr;
+        g_cancellable_cancel(cancellable_.get());
+        cancellable_.reset();
     }
     if (timeout_) g_source_remove(timeout_);
     timeout_ = 0;
@@ -34,30 +42,23 @@ void PageCloseQuestion::cancel() {
 void PageCloseQuestion::ask(WebKitWebView* view) {
     if (!view) return closeNow_();
     if (cancellable_) return;
-    cancellable_ = g_cancellable_new();
-    struct Call {
-        PageCloseQuestion* self;
-        GCancellable* cancellable;
-    };
-    // The cancellable tells a late answer (after cancel) from a live one.
-    auto* call = new Call{this, G_CANCELLABLE(g_object_ref(cancellable_))};
+    cancellable_.reset(g_cancellable_new());
+    auto pending = std::make_unique<PendingAnswer>(PendingAnswer{
+        this, glib::Ref<GCancellable>(G_CANCELLABLE(g_object_ref(cancellable_.get())))});
     webkit_web_view_evaluate_javascript(
-        view, kQuestion, -1, nullptr, nullptr, cancellable_,
+        view, kQuestion, -1, nullptr, nullptr, cancellable_.get(),
         [](GObject* source, GAsyncResult* result, gpointer data) {
-            auto* c = static_cast<Call*>(data);
-            GError* error = nullptr;
-            JSCValue* value =
-                webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
-            const bool live = !g_cancellable_is_cancelled(c->cancellable);
-            const bool keep = value && jsc_value_is_boolean(value) && jsc_value_to_boolean(value);
-            if (value) g_object_unref(value);
-            if (error) g_error_free(error);
-            g_object_unref(c->cancellable);
-            PageCloseQuestion* self = c->self;
-            delete c;
-            if (live) self->answer(keep);
+            const std::unique_ptr<PendingAnswer> pending(static_cast<PendingAnswer*>(data));
+            GError* failure = nullptr;
+            const glib::Ref<JSCValue> value(webkit_web_view_evaluate_javascript_finish(
+                WEBKIT_WEB_VIEW(source), result, &failure));
+            const glib::Error error(failure);
+            const bool keep =
+                value && jsc_value_is_boolean(value.get()) && jsc_value_to_boolean(value.get());
+            if (!g_cancellable_is_cancelled(pending->cancellable.get()))
+                pending->question->answer(keep);
         },
-        call);
+        pending.release());
     timeout_ = g_timeout_add(
         kAnswerWaitMs,
         [](gpointer data) -> gboolean {

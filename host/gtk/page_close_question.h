@@ -5,9 +5,10 @@
 // page) lets the window close.
 #pragma once
 
+#include "bridge/glib_handles.h"
+
 #include <functional>
 
-typedef struct _GCancellable GCancellable;
 typedef struct _WebKitWebView WebKitWebView;
 
 namespace kx5 {
@@ -29,7 +30,7 @@ class PageCloseQuestion {
     void answer(bool keepOpen);
 
     std::function<void()> closeNow_;
-    GCancellable* cancellable_ = nullptr;
+    glib::Ref<GCancellable> cancellable_;
     unsigned timeout_ = 0;
 };
 

@@ -3,10 +3,9 @@
 // silent.
 #pragma once
 
-#include <functional>
+#include "bridge/glib_handles.h"
 
-typedef struct _GCancellable GCancellable;
-typedef struct _GDBusConnection GDBusConnection;
+#include <functional>
 
 namespace kx5 {
 
@@ -23,8 +22,8 @@ class ResumeWatch {
                          void* parameters, void* self);
 
     std::function<void()> onResume_;
-    GCancellable* cancellable_ = nullptr;
-    GDBusConnection* bus_ = nullptr;
+    glib::Ref<GCancellable> cancellable_;
+    glib::Ref<GDBusConnection> bus_;
     unsigned subscription_ = 0;
 };
 

@@ -1,6 +1,7 @@
 // The windowed program: one instance per user and program name, the page
 // bundle, the web view host, the window, and the main loop until the window
 // is closed (by the user, the page, SIGTERM or SIGINT).
+#include "bridge/glib_handles.h"
 #include "bridge/javascript_interface.h"
 #include "bridge/ui_queue_glib.h"
 #include "host/bundle_install.h"
@@ -51,10 +52,8 @@ std::string startUrlOfFolder(const std::string& folder) {
     if (!real) return "about:blank";
     std::string index = std::string(real) + "/html/index.html";
     free(real);
-    char* uri = g_filename_to_uri(index.c_str(), nullptr, nullptr);
-    std::string out = uri ? uri : "about:blank";
-    g_free(uri);
-    return out;
+    const glib::Text uri(g_filename_to_uri(index.c_str(), nullptr, nullptr));
+    return uri ? uri.get() : "about:blank";
 }
 
 void postOpenEvents(JavaScriptInterface& js, const std::vector<std::string>& paths) {
@@ -104,7 +103,8 @@ int runWindow(const std::string& appName, const HostOptions& hostOptions, int ar
     viewOptions.developerTools = options.developerTools;
     viewOptions.automation = options.automation;
 
-    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+    const glib::MainLoop mainLoop(g_main_loop_new(nullptr, FALSE));
+    GMainLoop* loop = mainLoop.get();
     int status = 0;
     {
         GlibUiQueue ui;
@@ -138,7 +138,6 @@ int runWindow(const std::string& appName, const HostOptions& hostOptions, int ar
         ui.close();
         host.shutdownModules();
     }
-    g_main_loop_unref(loop);
     return status;
 }
 

@@ -1,5 +1,6 @@
 #include "host/gtk/single_instance.h"
 
+#include "bridge/glib_handles.h"
 #include "host/gtk/bridge_wire.h"
 
 #include <glib-unix.h>
@@ -79,13 +80,12 @@ bool SingleInstance::listen(Receiver receiver, GMainContext* context) {
     listenFd_ = fd;
     receiver_ = std::move(receiver);
     context_ = context ? context : g_main_context_default();
-    GSource* source = g_unix_fd_source_new(fd, G_IO_IN);
+    const glib::Source source(g_unix_fd_source_new(fd, G_IO_IN));
     g_source_set_callback(
-        source,
+        source.get(),
         reinterpret_cast<GSourceFunc>(reinterpret_cast<void (*)()>(&SingleInstance::onIncoming)),
         this, nullptr);
-    source_ = g_source_attach(source, context_);
-    g_source_unref(source);
+    source_ = g_source_attach(source.get(), context_);
     return true;
 }
 

@@ -48,7 +48,7 @@ struct WebViewSignals {
     static WebKitWebView* automationWantsView(WebKitAutomationSession*, WebViewHost* self) {
         if (!self->view_ || self->viewHandedToAutomation_) return nullptr;
         self->viewHandedToAutomation_ = true;
-        return self->view_;
+        return self->view_.get();
     }
 
     // Each session (a test may start another one) drives the one view.
@@ -128,13 +128,10 @@ struct WebViewSignals {
     static void dragDataReceived(GtkWidget*, GdkDragContext*, int, int, GtkSelectionData* data,
                                  unsigned, unsigned, WebViewHost* self) {
         if (!data) return;
-        char* target = gdk_atom_name(gtk_selection_data_get_target(data));
-        const bool uriList = target && std::strcmp(target, "text/uri-list") == 0;
-        g_free(target);
-        if (!uriList) return;
-        char** uris = gtk_selection_data_get_uris(data);
-        self->recordDraggedUris(uris);
-        g_strfreev(uris);
+        const glib::Text target(gdk_atom_name(gtk_selection_data_get_target(data)));
+        if (!target || std::strcmp(target.get(), "text/uri-list") != 0) return;
+        const glib::Strv uris(gtk_selection_data_get_uris(data));
+        self->recordDraggedUris(uris.get());
     }
 
     // Runs before WebKit's own drop handling.
@@ -163,7 +160,7 @@ WebViewHost::~WebViewHost() {
     detachView();
     server_.reset();
     shutdownModules();
-    if (context_) g_object_unref(context_);
+    context_.reset();
 }
 
 void WebViewHost::shutdownModules() {
@@ -175,58 +172,58 @@ void WebViewHost::shutdownModules() {
 void WebViewHost::createContext(const AppPaths& paths) {
     const std::string data = paths.dataFolder + "webview";
     const std::string cache = paths.dataFolder + "webview-cache";
-    WebKitWebsiteDataManager* manager = webkit_website_data_manager_new(
-        "base-data-directory", data.c_str(), "base-cache-directory", cache.c_str(), nullptr);
-    context_ = webkit_web_context_new_with_website_data_manager(manager);
-    g_object_unref(manager);
-    webkit_web_context_set_web_extensions_directory(context_, options_.extensionFolder.c_str());
-    g_signal_connect(context_, "initialize-web-extensions",
+    const glib::Ref<WebKitWebsiteDataManager> manager(webkit_website_data_manager_new(
+        "base-data-directory", data.c_str(), "base-cache-directory", cache.c_str(), nullptr));
+    context_.reset(webkit_web_context_new_with_website_data_manager(manager.get()));
+    WebKitWebContext* context = context_.get();
+    webkit_web_context_set_web_extensions_directory(context, options_.extensionFolder.c_str());
+    g_signal_connect(context, "initialize-web-extensions",
                      G_CALLBACK(WebViewSignals::initializeExtensions), this);
-    g_signal_connect(context_, "download-started", G_CALLBACK(WebViewSignals::downloadStarted),
+    g_signal_connect(context, "download-started", G_CALLBACK(WebViewSignals::downloadStarted),
                      this);
     if (options_.automation) {
-        webkit_web_context_set_automation_allowed(context_, TRUE);
-        g_signal_connect(context_, "automation-started",
+        webkit_web_context_set_automation_allowed(context, TRUE);
+        g_signal_connect(context, "automation-started",
                          G_CALLBACK(WebViewSignals::automationStarted), this);
     }
 }
 
 void WebViewHost::createView() {
-    WebKitSettings* settings = webkit_settings_new_with_settings(
+    const glib::Ref<WebKitSettings> settings(webkit_settings_new_with_settings(
         "enable-javascript", TRUE, "javascript-can-open-windows-automatically", TRUE,
         "allow-file-access-from-file-urls", TRUE, "enable-developer-extras",
         options_.developerTools ? TRUE : FALSE, "media-playback-requires-user-gesture", FALSE,
-        nullptr);
+        nullptr));
     const std::string agent =
-        std::string(webkit_settings_get_user_agent(settings)) + kUserAgentSuffix;
-    webkit_settings_set_user_agent(settings, agent.c_str());
-    WebKitWebsitePolicies* policies =
-        webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr);
-    view_ = WEBKIT_WEB_VIEW(g_object_new(
-        WEBKIT_TYPE_WEB_VIEW, "web-context", context_, "settings", settings, "website-policies",
-        policies, "is-controlled-by-automation", options_.automation ? TRUE : FALSE, nullptr));
-    g_object_ref_sink(view_);
-    g_object_unref(policies);
-    g_object_unref(settings);
+        std::string(webkit_settings_get_user_agent(settings.get())) + kUserAgentSuffix;
+    webkit_settings_set_user_agent(settings.get(), agent.c_str());
+    const glib::Ref<WebKitWebsitePolicies> policies(
+        webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr));
+    // The view starts floating; the host takes that reference.
+    view_.reset(WEBKIT_WEB_VIEW(g_object_ref_sink(
+        g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_.get(), "settings",
+                     settings.get(), "website-policies", policies.get(),
+                     "is-controlled-by-automation", options_.automation ? TRUE : FALSE, nullptr))));
 }
 
 void WebViewHost::connectSignals() {
-    g_signal_connect(view_, "decide-policy", G_CALLBACK(WebViewSignals::decidePolicy), this);
-    g_signal_connect(view_, "create", G_CALLBACK(WebViewSignals::createRequested), this);
-    g_signal_connect(view_, "permission-request", G_CALLBACK(WebViewSignals::permissionRequested),
+    WebKitWebView* view = view_.get();
+    g_signal_connect(view, "decide-policy", G_CALLBACK(WebViewSignals::decidePolicy), this);
+    g_signal_connect(view, "create", G_CALLBACK(WebViewSignals::createRequested), this);
+    g_signal_connect(view, "permission-request", G_CALLBACK(WebViewSignals::permissionRequested),
                      this);
-    g_signal_connect(view_, "context-menu", G_CALLBACK(WebViewSignals::contextMenu), this);
-    g_signal_connect(view_, "notify::title", G_CALLBACK(WebViewSignals::titleChanged), this);
-    g_signal_connect(view_, "web-process-terminated",
+    g_signal_connect(view, "context-menu", G_CALLBACK(WebViewSignals::contextMenu), this);
+    g_signal_connect(view, "notify::title", G_CALLBACK(WebViewSignals::titleChanged), this);
+    g_signal_connect(view, "web-process-terminated",
                      G_CALLBACK(WebViewSignals::webProcessTerminated), this);
-    g_signal_connect(view_, "drag-data-received", G_CALLBACK(WebViewSignals::dragDataReceived),
+    g_signal_connect(view, "drag-data-received", G_CALLBACK(WebViewSignals::dragDataReceived),
                      this);
-    g_signal_connect(view_, "drag-drop", G_CALLBACK(WebViewSignals::dragDrop), this);
-    g_signal_connect(view_, "load-changed", G_CALLBACK(WebViewSignals::loadChanged), this);
+    g_signal_connect(view, "drag-drop", G_CALLBACK(WebViewSignals::dragDrop), this);
+    g_signal_connect(view, "load-changed", G_CALLBACK(WebViewSignals::loadChanged), this);
 }
 
 GtkWidget* WebViewHost::widget() const {
-    return GTK_WIDGET(view_);
+    return GTK_WIDGET(view_.get());
 }
 
 void WebViewHost::start() {
@@ -234,21 +231,20 @@ void WebViewHost::start() {
 }
 
 void WebViewHost::reload() {
-    if (view_) webkit_web_view_reload(view_);
+    if (view_) webkit_web_view_reload(view_.get());
 }
 
 void WebViewHost::detachView() {
     closeQuestion_.cancel();
     if (!view_) return;
-    g_signal_handlers_disconnect_by_data(view_, this);
-    WebKitWebView* view = view_;
-    view_ = nullptr;
-    g_object_unref(view);
+    g_signal_handlers_disconnect_by_data(view_.get(), this);
+    // Null before the last reference goes: what runs meanwhile sees no view.
+    view_.reset();
 }
 
 void WebViewHost::navigate(const std::string& url) {
     if (!view_) return;
-    webkit_web_view_load_uri(view_, url.c_str());
+    webkit_web_view_load_uri(view_.get(), url.c_str());
 }
 
 // Drains the queue; a burst of events goes to the page in a few scripts.
@@ -257,7 +253,7 @@ void WebViewHost::processEvent() {
     auto send = [&] {
         const std::string script = batch.take();
         if (view_ && !script.empty())
-            webkit_web_view_evaluate_javascript(view_, script.data(),
+            webkit_web_view_evaluate_javascript(view_.get(), script.data(),
                                                 static_cast<gssize>(script.size()), nullptr,
                                                 nullptr, nullptr, nullptr, nullptr);
     };
@@ -270,7 +266,7 @@ void WebViewHost::processEvent() {
 }
 
 void WebViewHost::askPageToClose() {
-    closeQuestion_.ask(view_);
+    closeQuestion_.ask(view_.get());
 }
 
 void WebViewHost::requestClose() {

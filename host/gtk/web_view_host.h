@@ -3,6 +3,7 @@
 // new windows, downloads, permissions, dropped files.
 #pragma once
 
+#include "bridge/glib_handles.h"
 #include "bridge/javascript_interface.h"
 #include "host/gtk/bridge_server.h"
 #include "host/gtk/page_close_question.h"
@@ -82,8 +83,8 @@ class WebViewHost final : public JavaScriptInterface, private BridgeServer::Hand
     WebViewOptions options_;
     std::unique_ptr<NativeHost> native_;
     std::unique_ptr<BridgeServer> server_;
-    WebKitWebContext* context_ = nullptr;
-    WebKitWebView* view_ = nullptr;
+    glib::Ref<WebKitWebContext> context_;
+    glib::Ref<WebKitWebView> view_;
     bool viewHandedToAutomation_ = false;
     // The addresses of the current drag and when it was last dropped.
     std::vector<std::string> draggedUris_;

@@ -1,7 +1,9 @@
 #include "modules/app/native_call_app.h"
 
 #include "bridge/app_paths.h"
+#include "bridge/call_arguments.h"
 #include "bridge/encoding.h"
+#include "bridge/glib_handles.h"
 #include "bridge/javascript_interface.h"
 #include "bridge/native_objects.h"
 #include "modules/app/control_channel.h"
@@ -13,37 +15,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <glib.h>
-
 namespace kx5 {
 namespace {
-
-enum Function {
-    Ready,
-    StartEvent,
-    GetEvent,
-    Storage,
-    Storage2,
-    Clipboard,
-    ImportFile,
-    ExportFile,
-    Control,
-    Locate,
-    DragDrop,
-    DropFiles,
-    Exit
-};
 
 constexpr const char* kPrefGroup = "page";
 constexpr const char* kPrefKey = "pref";
 
 std::optional<std::string> readWholeFile(const std::string& path) {
-    gchar* data = nullptr;
+    gchar* bytes = nullptr;
     gsize length = 0;
-    if (!g_file_get_contents(path.c_str(), &data, &length, nullptr)) return std::nullopt;
-    std::string out(data, length);
-    g_free(data);
-    return out;
+    if (!g_file_get_contents(path.c_str(), &bytes, &length, nullptr)) return std::nullopt;
+    const glib::Text data(bytes);
+    return std::string(data.get(), length);
 }
 
 // Replaces the file in one step (temp file + fsync + rename).
@@ -64,9 +47,19 @@ bool isPlainFileName(const std::string& key) {
 
 NativeCall_app::NativeCall_app(NativeObjects* owner, ControlChannel& control)
     : NativeCall(owner), control_(control) {
-    addFunctions({"ready", "startevent", "getevent", "storage", "storage2", "clipboard",
-                  "importfile", "exportfile", "control", "locate", "dragdrop", "dropfiles",
-                  "exit"});
+    addFunctions({{"ready", Ready},
+                  {"startevent", StartEvent},
+                  {"getevent", GetEvent},
+                  {"storage", Storage},
+                  {"storage2", Storage2},
+                  {"clipboard", Clipboard},
+                  {"importfile", ImportFile},
+                  {"exportfile", ExportFile},
+                  {"control", Control},
+                  {"locate", Locate},
+                  {"dragdrop", DragDrop},
+                  {"dropfiles", DropFiles},
+                  {"exit", Exit}});
 }
 
 void NativeCall_app::invoke(int32_t id, const Args& args, CallResult& result) {
@@ -75,7 +68,7 @@ void NativeCall_app::invoke(int32_t id, const Args& args, CallResult& result) {
     case Ready:
         break;
     case StartEvent:
-        if (!args.empty()) o.js.setPush(parseFlag(args[0]));
+        if (const std::string* flag = given(args, 0)) o.js.setPush(parseFlag(*flag));
         result.setBool(true);
         break;
     case GetEvent:
@@ -88,22 +81,22 @@ void NativeCall_app::invoke(int32_t id, const Args& args, CallResult& result) {
         storage2(args, result);
         break;
     case Clipboard:
-        if (args.empty())
-            result.setString(o.clipboardText);
+        if (const std::string* text = given(args, 0))
+            o.clipboardText = text->substr(0, text->find('\0'));
         else
-            o.clipboardText = args[0].substr(0, args[0].find('\0'));
+            result.setString(o.clipboardText);
         break;
     case ImportFile:
     case ExportFile:
         break;
     case Control:
-        if (!args.empty()) control_.postRequest(args[0]);
+        if (const std::string* request = given(args, 0)) control_.postRequest(*request);
         break;
     case Locate:
-        if (!args.empty()) o.js.navigate(args[0]);
+        if (const std::string* url = given(args, 0)) o.js.navigate(*url);
         break;
     case DragDrop:
-        if (!args.empty()) o.js.dragDropEnabled = parseFlag(args[0]);
+        if (const std::string* flag = given(args, 0)) o.js.dragDropEnabled = parseFlag(*flag);
         break;
     case DropFiles: {
         picojson::array list;
@@ -122,29 +115,30 @@ void NativeCall_app::invoke(int32_t id, const Args& args, CallResult& result) {
 
 void NativeCall_app::storage(const Args& args, CallResult& result) {
     SettingsFile settings(settingsFilePath(owner()->paths.configFolder));
-    if (args.empty()) {
+    const std::string* text = given(args, 0);
+    if (!text) {
         result.setString(settings.get(kPrefGroup, kPrefKey).value_or(""));
         return;
     }
     // Errors are silent: the page sees "v" either way.
-    settings.set(kPrefGroup, kPrefKey, toUtf8(args[0]));
+    settings.set(kPrefGroup, kPrefKey, toUtf8(*text));
     settings.save();
 }
 
 void NativeCall_app::storage2(const Args& args, CallResult& result) {
     result.setString("");
-    if (args.empty()) return;
-    const std::string& key = args[0];
+    const std::string* key = given(args, 0);
     // Anything but a plain name behaves as a missing file and writes nothing.
-    if (!isPlainFileName(key)) return;
+    if (!key || !isPlainFileName(*key)) return;
     const std::string folder = owner()->paths.dataFolder + "pref/";
     if (!ensureFolder(folder)) return;
-    const std::string path = folder + key;
-    if (args.size() == 1) {
+    const std::string path = folder + *key;
+    const std::string* text = given(args, 1);
+    if (!text) {
         if (auto bytes = readWholeFile(path)) result.setString(fromUtf8(*bytes));
         return;
     }
-    writeWholeFile(path, toUtf8(args[1]));
+    writeWholeFile(path, toUtf8(*text));
 }
 
 } // namespace kx5

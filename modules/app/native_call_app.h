@@ -10,6 +10,23 @@ class ControlChannel;
 
 class NativeCall_app final : public NativeCall {
   public:
+    // Function ids, in the order of the module's table.
+    enum Function : int32_t {
+        Ready,
+        StartEvent,
+        GetEvent,
+        Storage,
+        Storage2,
+        Clipboard,
+        ImportFile,
+        ExportFile,
+        Control,
+        Locate,
+        DragDrop,
+        DropFiles,
+        Exit,
+    };
+
     NativeCall_app(NativeObjects* owner, ControlChannel& control);
     std::string name() const override { return "app"; }
 

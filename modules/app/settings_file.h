@@ -3,6 +3,7 @@
 // file atomically, so a crash never leaves half a file behind.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -14,7 +15,6 @@ class SettingsFile {
   public:
     // Loads the file when it exists; a missing or unreadable file is empty.
     explicit SettingsFile(std::string path);
-    ~SettingsFile();
     SettingsFile(const SettingsFile&) = delete;
     SettingsFile& operator=(const SettingsFile&) = delete;
 
@@ -28,8 +28,11 @@ class SettingsFile {
     const std::string& path() const { return path_; }
 
   private:
+    struct KeyFileFree {
+        void operator()(GKeyFile* file) const;
+    };
     std::string path_;
-    GKeyFile* file_;
+    std::unique_ptr<GKeyFile, KeyFileFree> file_;
 };
 
 // Where the settings file of a program lives.

@@ -89,7 +89,7 @@ bool nameOrder(const std::string& a, const std::string& b) {
 
 } // namespace
 
-std::string listFolder(const std::string& folder, const std::optional<std::string>& extension) {
+std::string listFolder(const std::string& folder, const std::string* extension) {
     const std::string path = withoutTrailingSlashes(folder);
     UniqueFd dirfd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dirfd) throw NativeException();

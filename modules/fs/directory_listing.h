@@ -2,7 +2,6 @@
 // flag and what the user may do with the entry.
 #pragma once
 
-#include <optional>
 #include <string>
 
 namespace kx5 {
@@ -11,7 +10,8 @@ namespace kx5 {
 // are left out), sorted by name. With an extension only names ending in
 // "." + extension (case-insensitive, "*" and "?" as wildcards) are listed,
 // and a folder without any such name is an error (ENOENT).
-std::string listFolder(const std::string& folder, const std::optional<std::string>& extension);
+// extension: null or empty for every entry.
+std::string listFolder(const std::string& folder, const std::string* extension);
 
 // JSON object for one path, hidden or not.
 std::string statEntry(const std::string& path);

@@ -1,5 +1,6 @@
 #include "modules/fs/file_dialogs.h"
 
+#include "bridge/call_arguments.h"
 #include "bridge/javascript_interface.h"
 #include "bridge/native_objects.h"
 #include "bridge/ui_queue.h"
@@ -21,10 +22,6 @@ enum DialogId : int32_t {
 
 // Only the UI thread installs and uses the presenter.
 FileDialogPresenter* currentPresenter = nullptr;
-
-const std::string* argument(const Args& args, size_t index) {
-    return index < args.size() ? &args[index] : nullptr;
-}
 
 // Posts the job's one event: with the chosen path, or, when the job ends
 // without an answer (no presenter, shut down, dropped), with an empty path.
@@ -117,8 +114,8 @@ std::string folderWithSlash(const std::string& path) {
 
 FileDialogJob fileDialogJobFor(int32_t functionId, const Args& args) {
     FileDialogJob job;
-    const std::string* a0 = argument(args, 0);
-    const std::string* a1 = argument(args, 1);
+    const std::string* a0 = given(args, 0);
+    const std::string* a1 = given(args, 1);
     switch (functionId) {
     case OpenFileName:
         job.kind = FileDialogKind::Open;

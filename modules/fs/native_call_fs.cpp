@@ -1,5 +1,6 @@
 #include "modules/fs/native_call_fs.h"
 
+#include "bridge/call_arguments.h"
 #include "bridge/encoding.h"
 #include "bridge/javascript_interface.h"
 #include "bridge/native_objects.h"
@@ -12,33 +13,33 @@
 #include "modules/fs/volumes.h"
 #include "modules/fs/zip_extract.h"
 
-#include <cerrno>
-#include <optional>
-
 namespace kx5 {
-namespace {
-
-// A required argument the page left out is refused, not guessed.
-const std::string& required(const Args& args, size_t index) {
-    if (index >= args.size()) throw NativeException(EINVAL);
-    return args[index];
-}
-
-std::optional<std::string> optional(const Args& args, size_t index) {
-    if (index >= args.size()) return std::nullopt;
-    return args[index];
-}
-
-} // namespace
-
 NativeCall_fs::NativeCall_fs(NativeObjects* owner) : NativeCall(owner) {
-    addFunctions({"separator",    "path",          "volumes",         "contents",
-                  "stat",         "exec",          "mkdir",           "unlink",
-                  "copy",         "move",          "unzip",           "readString",
-                  "readData",     "writeString",   "writeData",       "appendString",
-                  "appendData",   "openfilename",  "savefilename",    "choosefolder",
-                  "unmount",      "openmediafile", "importmediafile", "deletemediafile",
-                  "mediafileinfo"});
+    addFunctions({{"separator", Separator},
+                  {"path", Path},
+                  {"volumes", Volumes},
+                  {"contents", Contents},
+                  {"stat", Stat},
+                  {"exec", Exec},
+                  {"mkdir", Mkdir},
+                  {"unlink", Unlink},
+                  {"copy", Copy},
+                  {"move", Move},
+                  {"unzip", Unzip},
+                  {"readString", ReadString},
+                  {"readData", ReadData},
+                  {"writeString", WriteString},
+                  {"writeData", WriteData},
+                  {"appendString", AppendString},
+                  {"appendData", AppendData},
+                  {"openfilename", OpenFileName},
+                  {"savefilename", SaveFileName},
+                  {"choosefolder", ChooseFolder},
+                  {"unmount", Unmount},
+                  {"openmediafile", OpenMediaFile},
+                  {"importmediafile", ImportMediaFile},
+                  {"deletemediafile", DeleteMediaFile},
+                  {"mediafileinfo", MediaFileInfo}});
 }
 
 void NativeCall_fs::invoke(int32_t id, const Args& args, CallResult& result) {
@@ -48,13 +49,13 @@ void NativeCall_fs::invoke(int32_t id, const Args& args, CallResult& result) {
         result.setString("/");
         break;
     case Path:
-        result.setString(folderForKey(optional(args, 0).value_or(""), objects.paths));
+        result.setString(folderForKey(optional(args, 0), objects.paths));
         break;
     case Volumes:
         result.setString(listVolumes());
         break;
     case Contents:
-        result.setString(listFolder(required(args, 0), optional(args, 1)));
+        result.setString(listFolder(required(args, 0), given(args, 1)));
         break;
     case Stat:
         result.setString(statEntry(required(args, 0)));
@@ -82,7 +83,7 @@ void NativeCall_fs::invoke(int32_t id, const Args& args, CallResult& result) {
         break;
     case ReadData: {
         const std::string& path = required(args, 0);
-        const auto options = optional(args, 1);
+        const std::string* options = given(args, 1);
         const ReadRange range = options ? parseReadOptions(*options) : ReadRange{};
         result.setString(hexEncode(readFileRange(path, range)));
         break;
@@ -106,7 +107,7 @@ void NativeCall_fs::invoke(int32_t id, const Args& args, CallResult& result) {
         runFileDialogCall(objects, id, args, result);
         break;
     case Unmount: {
-        const std::string path = optional(args, 0).value_or("");
+        const std::string path = optional(args, 0);
         if (const auto failure = unmountVolume(path))
             objects.js.postEvent(eventText({"fs", "unmountfailed", path, *failure}));
         else
@@ -120,8 +121,7 @@ void NativeCall_fs::invoke(int32_t id, const Args& args, CallResult& result) {
         break;
     }
     case DeleteMediaFile:
-        result.setString(
-            deleteMediaFile(optional(args, 0).value_or(""), mediaLibraryFolder(objects.paths)));
+        result.setString(deleteMediaFile(optional(args, 0), mediaLibraryFolder(objects.paths)));
         break;
     case MediaFileInfo:
         result.setString("");

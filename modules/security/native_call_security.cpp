@@ -1,6 +1,7 @@
 #include "modules/security/native_call_security.h"
 
 #include "bridge/app_paths.h"
+#include "bridge/call_arguments.h"
 #include "bridge/encoding.h"
 #include "bridge/native_objects.h"
 #include "modules/security/block_cipher.h"
@@ -13,18 +14,6 @@ namespace kx5 {
 namespace {
 
 using namespace security;
-
-enum Function : int32_t {
-    Kiv,
-    Uuidgen,
-    Md5,
-    Encipher,
-    Decipher,
-    AesEncrypt,
-    AesDecrypt,
-    DesEncrypt,
-    DesDecrypt,
-};
 
 std::string hexOrEmpty(const std::optional<Bytes>& bytes) {
     return bytes ? hexEncode(*bytes) : std::string();
@@ -42,18 +31,19 @@ std::string digest(const std::string& arg) {
 
 // An absent or empty key text means the default key.
 std::string cipher(int32_t id, const Args& args) {
-    const std::string keyText = args.size() > 1 && !args[1].empty() ? args[1] : defaultKeyText();
+    const std::string given = optional(args, 1);
+    const std::string keyText = !given.empty() ? given : defaultKeyText();
     if (keyText.empty()) return {};
     const CipherKey key = parseKeyText(keyText);
-    const Bytes data = hexDecode(args.empty() ? std::string() : args[0]);
+    const Bytes data = hexDecode(optional(args, 0));
     switch (id) {
-    case AesEncrypt:
+    case NativeCall_security::AesEncrypt:
         return hexOrEmpty(encryptBlocks(BlockCipher::Aes128Cbc, key, data));
-    case AesDecrypt:
+    case NativeCall_security::AesDecrypt:
         return hexOrEmpty(decryptBlocks(BlockCipher::Aes128Cbc, key, data));
-    case DesEncrypt:
+    case NativeCall_security::DesEncrypt:
         return hexOrEmpty(encryptBlocks(BlockCipher::TripleDesEcb, key, data));
-    case DesDecrypt:
+    case NativeCall_security::DesDecrypt:
         return hexOrEmpty(decryptBlocks(BlockCipher::TripleDesEcb, key, data));
     default:
         return {};
@@ -67,12 +57,20 @@ NativeCall_security::NativeCall_security(NativeObjects* owner)
 
 NativeCall_security::NativeCall_security(NativeObjects* owner, std::string keyFolder)
     : NativeCall(owner), protection_(std::move(keyFolder)) {
-    addFunctions({"kiv", "uuidgen", "md5", "encipher", "decipher", "aesencrypt", "aesdecrypt",
-                  "desencrypt", "desdecrypt"});
+    addFunctions({{"kiv", Kiv},
+                  {"uuidgen", Uuidgen},
+                  {"md5", Md5},
+                  {"encipher", Encipher},
+                  {"decipher", Decipher},
+                  {"aesencrypt", AesEncrypt},
+                  {"aesdecrypt", AesDecrypt},
+                  {"desencrypt", DesEncrypt},
+                  {"desdecrypt", DesDecrypt}});
 }
 
 void NativeCall_security::invoke(int32_t id, const Args& args, CallResult& result) {
-    const std::string arg = args.empty() ? std::string() : args[0];
+    // Every failure answers the empty text, a missing argument included.
+    const std::string arg = optional(args, 0);
     switch (id) {
     case Kiv: {
         const auto material = deriveKeyMaterial(builtInPassphrase(), hexDecode(arg));

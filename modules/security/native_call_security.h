@@ -9,6 +9,19 @@ namespace kx5 {
 
 class NativeCall_security final : public NativeCall {
   public:
+    // Function ids, in the order of the module's table.
+    enum Function : int32_t {
+        Kiv,
+        Uuidgen,
+        Md5,
+        Encipher,
+        Decipher,
+        AesEncrypt,
+        AesDecrypt,
+        DesEncrypt,
+        DesDecrypt,
+    };
+
     // The master key of protected texts lives in the owner's data folder.
     explicit NativeCall_security(NativeObjects* owner);
     // With the folder of the master key given directly (ending in "/").

@@ -5,6 +5,7 @@
 #include "modules/app/control_channel.h"
 #include "modules/app/native_call_app.h"
 #include "modules/app/settings_file.h"
+#include "tests/support/files.h"
 #include "tests/support/temp_dir.h"
 
 #include <glib.h>
@@ -20,6 +21,8 @@ using namespace kx5;
 
 namespace {
 
+using kx5::test::readFile;
+
 class TestInterface final : public JavaScriptInterface {
   public:
     using JavaScriptInterface::JavaScriptInterface;
@@ -29,13 +32,6 @@ class TestInterface final : public JavaScriptInterface {
     std::vector<std::string> navigated;
     int closeRequests = 0;
 };
-
-std::string readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
 
 bool exists(const std::string& path) {
     struct stat st {};

@@ -1,9 +1,11 @@
 #include "host/bundle_install.h"
+#include "tests/support/files.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -11,6 +13,8 @@
 using namespace kx5;
 
 namespace {
+
+using kx5::test::readFile;
 
 // Builds a ZIP archive in memory from (name, content) pairs.
 std::string makeZip(const std::string& scratch,
@@ -31,13 +35,6 @@ std::string makeZip(const std::string& scratch,
     std::stringstream ss;
     ss << f.rdbuf();
     std::remove(path.c_str());
-    return ss.str();
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
     return ss.str();
 }
 

@@ -1,6 +1,5 @@
 // The program's bridge console, run as a separate process with a fresh HOME.
-#include "tests/support/console_runner.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/console_process.h"
 
 #include <gtest/gtest.h>
 
@@ -16,14 +15,8 @@ namespace {
 
 struct Console : ::testing::Test {
     test::TempDir home;
-    std::map<std::string, std::string> env() const {
-        return {{"HOME", home.path()},
-                {"XDG_DATA_HOME", home.path() + "data"},
-                {"XDG_CONFIG_HOME", home.path() + "config"},
-                {"TMPDIR", home.path()}};
-    }
     test::ConsoleRun run(const std::vector<std::string>& lines) {
-        return test::runConsole(KX5_EXECUTABLE, lines, env());
+        return test::runConsole(KX5_EXECUTABLE, lines, {.home = home.path()});
     }
 };
 

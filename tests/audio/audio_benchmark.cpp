@@ -1,9 +1,9 @@
 // Speed of the audio file operations on a 3-minute stereo file, as multiples
 // of real time, and of the units' per-buffer processing.
 //   build/tests/audio/audio_benchmark [seconds]
-#include "audio/audio_file_ops.h"
-#include "audio/level_meter.h"
-#include "audio/sampler_player.h"
+#include "audio/files/audio_file_ops.h"
+#include "audio/players/sampler_player.h"
+#include "audio/units/level_meter.h"
 #include "audio_test_support.h"
 
 #include <chrono>
@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     const double length = argc > 1 ? std::atof(argv[1]) : 180.0;
     const uint32_t rate = 44100;
     const size_t frames = static_cast<size_t>(length * rate);
-    ScratchDir dir;
+    TempDir dir;
     std::vector<int16_t> samples = sine16(frames, 2, rate, 220, 0.4);
     std::mt19937 noise(1);
     for (auto& s : samples)

@@ -1,10 +1,10 @@
 // Gain law, level meter, sampler ramps, device records and the WAVE chunk
 // reader and writer, without a sound server.
-#include "audio/audio_device_entry.h"
-#include "audio/level_meter.h"
-#include "audio/pending_output.h"
-#include "audio/sampler_player.h"
-#include "audio/wave_chunk_file.h"
+#include "audio/devices/audio_device_entry.h"
+#include "audio/files/pending_output.h"
+#include "audio/files/wave_chunk_file.h"
+#include "audio/players/sampler_player.h"
+#include "audio/units/level_meter.h"
 #include "audio_test_support.h"
 
 #include <gtest/gtest.h>
@@ -106,7 +106,7 @@ TEST(AudioDeviceRecords, WriteSortedKeysAndEscapedTexts) {
 }
 
 TEST(WaveChunkFiles, WriterPadsOddDataAndReaderTrustsOnlyWhatTheFileHolds) {
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.file("odd.wav");
     {
         WaveChunkWriter w;
@@ -139,7 +139,7 @@ TEST(WaveChunkFiles, WriterPadsOddDataAndReaderTrustsOnlyWhatTheFileHolds) {
 }
 
 TEST(PendingOutputFiles, AppearOnlyOnCommitAndVanishOtherwise) {
-    ScratchDir dir;
+    TempDir dir;
     const std::string target = dir.file("out.bin");
     std::ofstream(target) << "old";
     {

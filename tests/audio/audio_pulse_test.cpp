@@ -1,16 +1,16 @@
 // Devices, wave units, player, recorder and sampler against a private
 // PulseAudio server whose null sink's monitor lets the tests hear the output.
-#include "audio/audio_devices.h"
-#include "audio/audio_input_unit.h"
-#include "audio/audio_objects.h"
-#include "audio/audio_output_unit.h"
-#include "audio/audio_player.h"
-#include "audio/audio_recorder.h"
-#include "audio/native_call_audio.h"
-#include "audio/native_call_player.h"
-#include "audio/native_call_recorder.h"
-#include "audio/native_call_sampler.h"
-#include "audio/pulse_capture.h"
+#include "audio/devices/audio_devices.h"
+#include "audio/engines/pulse_capture.h"
+#include "audio/modules/audio_objects.h"
+#include "audio/modules/native_call_audio.h"
+#include "audio/modules/native_call_player.h"
+#include "audio/modules/native_call_recorder.h"
+#include "audio/modules/native_call_sampler.h"
+#include "audio/players/audio_player.h"
+#include "audio/players/audio_recorder.h"
+#include "audio/units/audio_input_unit.h"
+#include "audio/units/audio_output_unit.h"
 #include "audio_test_support.h"
 #include "pulse_server.h"
 
@@ -126,7 +126,7 @@ struct Pulse : ::testing::Test {
     }
     void SetUp() override { ASSERT_TRUE(server->running()) << "see " << server->log(); }
     static PulseServer* server;
-    ScratchDir files;
+    TempDir files;
 };
 PulseServer* Pulse::server = nullptr;
 
@@ -136,8 +136,8 @@ picojson::array parseList(const std::string& result) {
     return v.get<picojson::array>();
 }
 
-std::string constantWave(const ScratchDir& dir, const std::string& name, size_t frames,
-                         int16_t level, int channels = 2) {
+std::string constantWave(const TempDir& dir, const std::string& name, size_t frames, int16_t level,
+                         int channels = 2) {
     const std::string path = dir.file(name);
     writeWave(path, {1, static_cast<uint16_t>(channels), 44100, 16, false},
               pcm16(std::vector<int16_t>(frames * channels, level)));

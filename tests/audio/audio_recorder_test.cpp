@@ -1,8 +1,8 @@
 // The recorder when its stream ends on its own thread (a network stream whose
 // connection closes) while the user stops the recording: one file, complete,
 // reported once.
-#include "audio/audio_recorder.h"
-#include "audio/audio_stream.h"
+#include "audio/interface/audio_stream.h"
+#include "audio/players/audio_recorder.h"
 #include "tests/audio/audio_test_support.h"
 
 #include <gtest/gtest.h>
@@ -78,7 +78,7 @@ class Reports final : public AudioRecorderDelegate {
 };
 
 TEST(AudioRecorder, AStreamEndingOnItsOwnThreadWhileTheUserStopsGivesOneCompleteFile) {
-    test::ScratchDir dir;
+    test::TempDir dir;
     ThreadedStream stream;
     Reports reports;
     AudioRecorder recorder;

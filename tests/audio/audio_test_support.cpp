@@ -30,24 +30,6 @@ uint16_t get16(const uint8_t* p) {
 
 } // namespace
 
-ScratchDir::ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kx5audio-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
-std::vector<std::string> ScratchDir::entries() const {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(path_))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 void writeWave(const std::string& path, const WaveSpec& s, const std::vector<uint8_t>& data) {
     std::vector<uint8_t> fmt;
     const uint16_t blockAlign = static_cast<uint16_t>(s.bits / 8 * s.channels);
@@ -172,17 +154,6 @@ std::vector<std::string> TestBridge::eventsUntil(const std::string& prefix,
         if (e.rfind(prefix, 0) == 0) break;
     }
     return events;
-}
-
-std::vector<std::string> eventFields(const std::string& event) {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (;;) {
-        const size_t ff = event.find('\f', start);
-        fields.push_back(event.substr(start, ff - start));
-        if (ff == std::string::npos) return fields;
-        start = ff + 1;
-    }
 }
 
 } // namespace kx5::test

@@ -1,4 +1,4 @@
-// Helpers of the audio tests: temporary folders, hand-made WAVE files, a
+// Helpers of the audio tests: hand-made WAVE files, a
 // bridge registry without a window, and event waiting.
 #pragma once
 
@@ -6,6 +6,9 @@
 #include "bridge/javascript_interface.h"
 #include "bridge/native_objects.h"
 #include "bridge/ui_queue.h"
+#include "tests/support/event_text.h"
+#include "tests/support/inline_ui_queue.h"
+#include "tests/support/temp_dir.h"
 
 #include <chrono>
 #include <cstdint>
@@ -15,22 +18,6 @@
 #include <vector>
 
 namespace kx5::test {
-
-class ScratchDir {
-  public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    // With a trailing "/".
-    std::string path() const { return path_ + "/"; }
-    std::string file(const std::string& name) const { return path() + name; }
-    // Names of the entries, sorted.
-    std::vector<std::string> entries() const;
-
-  private:
-    std::string path_;
-};
 
 struct WaveSpec {
     uint16_t tag = 1;
@@ -59,16 +46,6 @@ struct ParsedWave {
 };
 ParsedWave readWave(const std::string& path);
 
-class InlineUiQueue final : public UiQueue {
-  public:
-    bool post(Closure c) override {
-        c();
-        return true;
-    }
-    void send(Closure c) override { c(); }
-    bool isUiThread() const override { return true; }
-};
-
 class CollectingInterface final : public JavaScriptInterface {
   public:
     using JavaScriptInterface::JavaScriptInterface;
@@ -87,14 +64,11 @@ struct TestBridge {
     std::vector<std::string> eventsUntil(const std::string& prefix,
                                          std::chrono::milliseconds wait = std::chrono::seconds(20));
 
-    ScratchDir temp;
+    TempDir temp;
     AppPaths paths;
     InlineUiQueue ui;
     CollectingInterface js{ui};
     std::unique_ptr<NativeObjects> objects;
 };
-
-// Splits an event text at the form feeds.
-std::vector<std::string> eventFields(const std::string& event);
 
 } // namespace kx5::test

@@ -1,27 +1,22 @@
 #include "pulse_server.h"
 
-#include "audio/pulse_connection.h"
-#include "audio/pulse_playback.h"
+#include "audio/engines/pulse_connection.h"
+#include "audio/engines/pulse_playback.h"
+
+#include <pulse/pulseaudio.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace kx5::test {
 
 PulseServer::PulseServer() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kx5pulse-XXXXXX").string();
-    dir_ = mkdtemp(pattern.data());
+    dir_ = folder_.path();
+    dir_.pop_back();
     const std::string runtime = dir_ + "/runtime";
     std::filesystem::create_directories(runtime + "/pulse");
     std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
@@ -49,32 +44,19 @@ PulseServer::PulseServer() {
     };
     // The server's own environment: private home and runtime folders, no
     // session bus.
-    std::vector<std::string> env = {
-        "HOME=" + dir_,
-        "XDG_RUNTIME_DIR=" + runtime,
-        "PULSE_RUNTIME_PATH=" + runtime + "/pulse",
-        "XDG_CONFIG_HOME=" + dir_ + "/config",
-        "DBUS_SESSION_BUS_ADDRESS=disabled:",
-        std::string("PATH=") + (std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin")};
-    std::vector<char*> argv, envp;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (auto& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, logPath_.c_str(), O_WRONLY | O_CREAT, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    const int rc = posix_spawnp(&pid_, "pulseaudio", &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        pid_ = -1;
-        return;
-    }
+    const std::map<std::string, std::string> env = {
+        {"HOME", dir_},
+        {"XDG_RUNTIME_DIR", runtime},
+        {"PULSE_RUNTIME_PATH", runtime + "/pulse"},
+        {"XDG_CONFIG_HOME", dir_ + "/config"},
+        {"DBUS_SESSION_BUS_ADDRESS", "disabled:"},
+        {"PATH", std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin"}};
+    process_ = std::make_unique<ChildProcess>(args, env,
+                                              ChildProcess::Options{.pipeInput = false,
+                                                                    .pipeOutput = false,
+                                                                    .logPath = logPath_,
+                                                                    .inheritEnvironment = false});
+    if (!process_->started()) return;
     setenv("PULSE_SERVER", address_.c_str(), 1);
     // Clients of this process must not find a cookie or a session server.
     setenv("PULSE_COOKIE", (dir_ + "/no-cookie").c_str(), 1);
@@ -91,33 +73,16 @@ PulseServer::PulseServer() {
             ready_ = keepAlive_ != nullptr;
             return;
         }
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return;
-        }
+        if (process_->waitExit(0)) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 }
 
 PulseServer::~PulseServer() {
     keepAlive_.reset();
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        int status = 0;
-        bool gone = false;
-        for (int i = 0; i < 200 && !gone; ++i) {
-            gone = waitpid(pid_, &status, WNOHANG) == pid_;
-            if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        if (!gone) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, &status, 0);
-        }
-    }
+    if (process_) process_->stop(2000);
+    process_.reset();
     unsetenv("PULSE_SERVER");
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
 }
 
 namespace {

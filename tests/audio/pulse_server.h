@@ -2,9 +2,11 @@
 // and socket, a null sink as the only (default) output, stopped by PID.
 #pragma once
 
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+
 #include <memory>
 #include <string>
-#include <sys/types.h>
 
 namespace kx5 {
 class PulsePlayback;
@@ -32,10 +34,11 @@ class PulseServer {
     bool unloadModule(int index);
 
   private:
-    std::string dir_;
+    TempDir folder_;
+    std::string dir_; // the folder without its trailing "/"
     std::string address_;
     std::string logPath_;
-    pid_t pid_ = -1;
+    std::unique_ptr<ChildProcess> process_;
     bool ready_ = false;
     // A silent low-latency stream that keeps the null sink rendering in
     // small blocks; an idle null sink sleeps for seconds before it notices

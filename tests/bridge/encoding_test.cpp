@@ -20,19 +20,29 @@ TEST(Hex, DecodeIgnoresOddDigitAndMapsNonDigitsToZero) {
     EXPECT_EQ(hexDecode(""), "");
     EXPECT_EQ(hexDecodeOptional(std::nullopt), "");
     // A pair starting with NUL ends the input.
-    EXPECT_EQ(hexDecode(std::string("41\0" "042", 6)), "A");
+    EXPECT_EQ(hexDecode(std::string("41\0"
+                                    "042",
+                                    6)),
+              "A");
     // Round trip of every byte value.
     std::string all;
-    for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
+    for (int i = 0; i < 256; ++i)
+        all.push_back(static_cast<char>(i));
     EXPECT_EQ(hexDecode(hexEncode(all)), all);
 }
 
 TEST(Utf8, ValidTextPassesAndInvalidBecomesReplacement) {
     EXPECT_EQ(fromUtf8("\xE2\x82\xAC"), "\xE2\x82\xAC");
     EXPECT_EQ(toUtf8("\xE2\x82\xAC"), "\xE2\x82\xAC");
-    EXPECT_EQ(fromUtf8("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(fromUtf8("a\xFF"
+                       "b"),
+              "a\xEF\xBF\xBD"
+              "b");
     // A truncated sequence is one replacement, then the next character.
-    EXPECT_EQ(fromUtf8("\xE2\x82" "A"), "\xEF\xBF\xBD" "A");
+    EXPECT_EQ(fromUtf8("\xE2\x82"
+                       "A"),
+              "\xEF\xBF\xBD"
+              "A");
     // An encoded surrogate and an overlong form are ill-formed.
     EXPECT_EQ(fromUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
     EXPECT_EQ(fromUtf8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");

@@ -15,7 +15,7 @@ namespace {
 
 // Records every script the push path would execute in the page.
 class RecordingInterface final : public JavaScriptInterface {
-public:
+  public:
     using JavaScriptInterface::JavaScriptInterface;
     void navigate(const std::string& url) override { navigated = url; }
     void requestClose() override {}
@@ -94,7 +94,8 @@ TEST_F(EventQueue, OnlyOneDeliveryMessageOutstandingWhilePushing) {
     js->setPush(true);
     pump();
     const int before = js->deliveryMessages;
-    for (int i = 0; i < 50; ++i) js->postEvent("e" + std::to_string(i));
+    for (int i = 0; i < 50; ++i)
+        js->postEvent("e" + std::to_string(i));
     pump();
     EXPECT_EQ(js->deliveryMessages - before, 1);
     EXPECT_EQ(js->texts.size(), 50u);
@@ -139,7 +140,8 @@ TEST_F(EventQueue, ConcurrentProducersKeepOrderAndLoseNothing) {
     while ((finished < kProducers || js->texts.size() < total) &&
            std::chrono::steady_clock::now() < deadline)
         g_main_context_iteration(context, FALSE);
-    for (auto& t : producers) t.join();
+    for (auto& t : producers)
+        t.join();
     pump();
     ASSERT_EQ(js->texts.size(), total);
     std::map<int, int> next;
@@ -159,7 +161,8 @@ TEST_F(EventQueue, SendRunsInQueueOrderAndWaits) {
         ui->send([&] { order.push_back(2); });
         sent = true;
     });
-    while (!sent) g_main_context_iteration(context, FALSE);
+    while (!sent)
+        g_main_context_iteration(context, FALSE);
     worker.join();
     ui->post([&] { order.push_back(3); });
     pump();

@@ -59,16 +59,16 @@ TEST_F(FsModule, ReadStringDecodesUtf8AsStored) {
 TEST_F(FsModule, WritesConvertTextAndHex) {
     const std::string path = root + "out.bin";
     EXPECT_EQ(call("writeString", {path, "\xC3\xA9"}), "v");
-    EXPECT_EQ(readAll(path), "\xC3\xA9");
+    EXPECT_EQ(readFile(path), "\xC3\xA9");
     EXPECT_EQ(call("writeData", {path, "4a4B"}), "v");
-    EXPECT_EQ(readAll(path), "JK");
+    EXPECT_EQ(readFile(path), "JK");
     EXPECT_EQ(call("writeData", {path, "4A4"}), "v"); // odd digit ignored
-    EXPECT_EQ(readAll(path), "J");
+    EXPECT_EQ(readFile(path), "J");
     EXPECT_EQ(call("writeData", {path, ""}), "v");
-    EXPECT_EQ(readAll(path), "");
+    EXPECT_EQ(readFile(path), "");
     EXPECT_EQ(call("appendString", {root + "new.txt", "a"}), "v"); // creates
     EXPECT_EQ(call("appendData", {root + "new.txt", "4243"}), "v");
-    EXPECT_EQ(readAll(root + "new.txt"), "aBC");
+    EXPECT_EQ(readFile(root + "new.txt"), "aBC");
     EXPECT_EQ(call("writeString", {root + "no/such/folder.txt", "x"}),
               "eNo such file or directory");
     EXPECT_EQ(call("writeString", {path}), "eInvalid argument");
@@ -81,7 +81,7 @@ TEST_F(FsModule, ReplacingKeepsPermissionsLinksAndLeavesNoTemporaryFile) {
     struct stat st {};
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(readAll(path), "new");
+    EXPECT_EQ(readFile(path), "new");
     EXPECT_EQ(namesIn(root + "keep"), std::vector<std::string>{"data.txt"});
 
     // Through a link: the link stays, its target changes.
@@ -89,14 +89,14 @@ TEST_F(FsModule, ReplacingKeepsPermissionsLinksAndLeavesNoTemporaryFile) {
     ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
     ASSERT_EQ(call("writeString", {link, "via link"}), "v");
     EXPECT_TRUE(stdfs::is_symlink(link));
-    EXPECT_EQ(readAll(path), "via link");
+    EXPECT_EQ(readFile(path), "via link");
 
     // A write-protected file is not replaced, although its folder is writable.
     const std::string locked = file("keep/locked.txt", "locked");
     chmod(locked.c_str(), 0444);
     EXPECT_EQ(call("writeString", {locked, "x"}), "ePermission denied");
     EXPECT_EQ(call("appendString", {locked, "x"}), "ePermission denied");
-    EXPECT_EQ(readAll(locked), "locked");
+    EXPECT_EQ(readFile(locked), "locked");
 
     // A folder in the way is refused and left alone.
     stdfs::create_directories(root + "keep/folder");

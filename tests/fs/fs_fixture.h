@@ -7,6 +7,8 @@
 #include "bridge/native_objects.h"
 #include "bridge/ui_queue_glib.h"
 #include "modules/fs/native_call_fs.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>
@@ -53,23 +55,12 @@ class ScopedEnv {
     std::optional<std::string> old_;
 };
 
-inline std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void writeAll(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using test::readFile;
+using test::writeFile;
 
 class FsModule : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (stdfs::temp_directory_path() / "kx5-fs-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root = pattern + "/";
         paths.appName = "fs-test";
         paths.dataFolder = root + "appdata/";
         paths.configFolder = root + "config/";
@@ -90,13 +81,6 @@ class FsModule : public ::testing::Test {
         ui.reset();
         g_main_context_pop_thread_default(context);
         g_main_context_unref(context);
-        // Read-only folders made by a test must not stop the clean-up.
-        std::error_code ec;
-        for (auto it = stdfs::recursive_directory_iterator(root, ec);
-             it != stdfs::recursive_directory_iterator(); it.increment(ec))
-            if (it->is_directory(ec) && !it->is_symlink(ec))
-                stdfs::permissions(it->path(), stdfs::perms::owner_all, ec);
-        stdfs::remove_all(root, ec);
     }
 
     std::string call(const std::string& function, Args args = {}) {
@@ -113,11 +97,13 @@ class FsModule : public ::testing::Test {
     std::string file(const std::string& name, const std::string& bytes) {
         const std::string path = root + name;
         stdfs::create_directories(stdfs::path(path).parent_path());
-        writeAll(path, bytes);
+        writeFile(path, bytes);
         return path;
     }
 
-    std::string root;
+    // Read-only folders a test makes do not stop its clean-up.
+    test::TempDir dir;
+    std::string root = dir.path();
     AppPaths paths;
     GMainContext* context = g_main_context_new();
     std::unique_ptr<GlibUiQueue> ui;

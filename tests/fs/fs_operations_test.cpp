@@ -26,13 +26,13 @@ TEST_F(FsModule, UnlinkRemovesTreesButNeverFollowsLinks) {
 
     EXPECT_EQ(call("unlink", {root + "tree/"}), "v");
     EXPECT_FALSE(stdfs::exists(root + "tree"));
-    EXPECT_EQ(readAll(outside), "keep");
+    EXPECT_EQ(readFile(outside), "keep");
 
     // A link to a folder goes by itself, its target stays whole.
     ASSERT_EQ(symlink((root + "outside").c_str(), (root + "dirlink").c_str()), 0);
     EXPECT_EQ(call("unlink", {root + "dirlink/"}), "v");
     EXPECT_FALSE(stdfs::is_symlink(root + "dirlink"));
-    EXPECT_EQ(readAll(outside), "keep");
+    EXPECT_EQ(readFile(outside), "keep");
 
     EXPECT_EQ(call("unlink", {outside}), "v");
     EXPECT_EQ(call("unlink", {outside}), "eNo such file or directory");
@@ -43,10 +43,10 @@ TEST_F(FsModule, CopyNeverReplacesAndKeepsModeAndContent) {
     chmod(source.c_str(), 0750);
     const std::string target = file("dst.bin", "target");
     EXPECT_EQ(call("copy", {source, target}), "eFile exists");
-    EXPECT_EQ(readAll(target), "target");
+    EXPECT_EQ(readFile(target), "target");
 
     EXPECT_EQ(call("copy", {source, root + "copy.bin"}), "v");
-    EXPECT_EQ(readAll(root + "copy.bin"), std::string("a\0b", 3));
+    EXPECT_EQ(readFile(root + "copy.bin"), std::string("a\0b", 3));
     struct stat st {};
     ASSERT_EQ(stat((root + "copy.bin").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0700, 0700u);
@@ -62,14 +62,14 @@ TEST_F(FsModule, MoveRenamesButNeverReplaces) {
     const std::string a = file("a.txt", "A");
     const std::string b = file("b.txt", "B");
     EXPECT_EQ(call("move", {a, b}), "eFile exists");
-    EXPECT_EQ(readAll(a), "A");
-    EXPECT_EQ(readAll(b), "B");
+    EXPECT_EQ(readFile(a), "A");
+    EXPECT_EQ(readFile(b), "B");
     EXPECT_EQ(call("move", {a, root + "c.txt"}), "v");
     EXPECT_FALSE(stdfs::exists(a));
-    EXPECT_EQ(readAll(root + "c.txt"), "A");
+    EXPECT_EQ(readFile(root + "c.txt"), "A");
     file("dir/inner", "i");
     EXPECT_EQ(call("move", {root + "dir", root + "moved"}), "v");
-    EXPECT_EQ(readAll(root + "moved/inner"), "i");
+    EXPECT_EQ(readFile(root + "moved/inner"), "i");
     EXPECT_EQ(call("move", {root + "missing", root + "x"}), "eNo such file or directory");
 }
 

@@ -17,11 +17,11 @@ class FsPaths : public FsModule {
         stdfs::create_directories(home + "/Docs");
         stdfs::create_directories(home + "/Sound");
         stdfs::create_directories(root + "xdg");
-        writeAll(root + "xdg/user-dirs.dirs", "# written by a test\n"
-                                              "XDG_DOCUMENTS_DIR=\"$HOME/Docs\"\n"
-                                              "XDG_MUSIC_DIR=\"$HOME/Sound\"\n"
-                                              "XDG_PICTURES_DIR=\"$HOME/Missing\"\n"
-                                              "XDG_VIDEOS_DIR=\"$HOME/\"\n");
+        writeFile(root + "xdg/user-dirs.dirs", "# written by a test\n"
+                                               "XDG_DOCUMENTS_DIR=\"$HOME/Docs\"\n"
+                                               "XDG_MUSIC_DIR=\"$HOME/Sound\"\n"
+                                               "XDG_PICTURES_DIR=\"$HOME/Missing\"\n"
+                                               "XDG_VIDEOS_DIR=\"$HOME/\"\n");
     }
     std::string home;
     std::optional<ScopedEnv> homeEnv, configEnv;

@@ -35,12 +35,12 @@ TEST_F(FsModule, UnzipKeepsFoldersAndReplacesFiles) {
         {{"html/", ""}, {"html/index.html", "<p>"}, {"js/app.js", "x=1"}, {"./top.txt", "top"}});
     file("out/top.txt", "old");
     EXPECT_EQ(call("unzip", {archive, root + "out"}), "v");
-    EXPECT_EQ(readAll(root + "out/html/index.html"), "<p>");
-    EXPECT_EQ(readAll(root + "out/js/app.js"), "x=1");
-    EXPECT_EQ(readAll(root + "out/top.txt"), "top");
+    EXPECT_EQ(readFile(root + "out/html/index.html"), "<p>");
+    EXPECT_EQ(readFile(root + "out/js/app.js"), "x=1");
+    EXPECT_EQ(readFile(root + "out/top.txt"), "top");
     // A missing target folder is created.
     EXPECT_EQ(call("unzip", {archive, root + "new/out"}), "v");
-    EXPECT_EQ(readAll(root + "new/out/js/app.js"), "x=1");
+    EXPECT_EQ(readFile(root + "new/out/js/app.js"), "x=1");
 }
 
 TEST_F(FsModule, UnzipRefusesEntriesOutsideTheTargetBeforeWritingAnything) {
@@ -65,7 +65,7 @@ TEST_F(FsModule, UnzipDoesNotWriteThroughLinksInTheTarget) {
     makeZip(archive, {{"file", "replaced link"}});
     EXPECT_EQ(call("unzip", {archive, root + "target"}), "v");
     EXPECT_FALSE(stdfs::is_symlink(root + "target/file"));
-    EXPECT_EQ(readAll(root + "target/file"), "replaced link");
+    EXPECT_EQ(readFile(root + "target/file"), "replaced link");
     EXPECT_FALSE(stdfs::exists(root + "elsewhere/victim"));
 
     makeZip(archive, {{"sub/inner.txt", "x"}});
@@ -86,7 +86,7 @@ TEST_F(FsModule, ImportNumbersCopiesAndDeleteFindsEscapedNames) {
     const std::string library = paths.dataFolder + "data/";
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(call("importmediafile", {song}), "v");
-    EXPECT_EQ(readAll(library + "my song.wav"), "RIFF");
+    EXPECT_EQ(readFile(library + "my song.wav"), "RIFF");
     EXPECT_TRUE(stdfs::exists(library + "my song_1.wav"));
     EXPECT_TRUE(stdfs::exists(library + "my song_2.wav"));
 
@@ -119,7 +119,7 @@ TEST_F(FsModule, ImportStopsOnRealFailuresAndDeleteStaysInTheLibrary) {
     EXPECT_EQ(call("deletemediafile", {"file://" + outside}), "s");
     EXPECT_EQ(call("deletemediafile", {"file://" + paths.dataFolder + "data/../../precious.txt"}),
               "s");
-    EXPECT_EQ(readAll(outside), "keep");
+    EXPECT_EQ(readFile(outside), "keep");
 }
 
 TEST(FsMediaUrl, EscapesWhatIsUnsafeInAUrl) {

@@ -58,8 +58,9 @@ double percentile(std::vector<double> v, double p) {
 }
 
 void socketRoundTrips(int n) {
-    std::string tmp = (std::filesystem::temp_directory_path() / "kx5bench-XXXXXX").string();
-    tmp = mkdtemp(tmp.data());
+    const test::TempDir folder;
+    std::string tmp = folder.path();
+    tmp.pop_back();
     GMainContext* context = g_main_context_new();
     GlibUiQueue ui(context);
     NoPage js(ui);
@@ -98,7 +99,6 @@ void socketRoundTrips(int n) {
         g_main_context_iteration(context, TRUE);
     client.join();
     g_main_context_unref(context);
-    std::filesystem::remove_all(tmp);
     std::printf(
         "socket round trip + UI-thread dispatch, %d calls: median %.1f us, p99 %.1f us, bad %d\n",
         n, percentile(us, 0.5), percentile(us, 0.99), bad);

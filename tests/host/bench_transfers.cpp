@@ -10,7 +10,8 @@
 //   BUNDLE: another copy of resources/bundle, an older one say, to compare)
 #include "tests/host/e2e/program_under_test.h"
 #include "tests/host/e2e/x11_session.h"
-#include "tests/midi/jack_server.h"
+#include "tests/support/files.h"
+#include "tests/support/jack_server.h"
 
 #include <picojson.h>
 
@@ -45,10 +46,7 @@ std::string benchBundle(const TestHome& home) {
     std::filesystem::copy_file(std::string(KX5_TEST_BUNDLE) + "/html/bench-transfers.js",
                                bundle + "/html/bench-transfers.js");
     const std::string index = bundle + "/html/index.html";
-    std::ifstream in(index);
-    std::stringstream text;
-    text << in.rdbuf();
-    std::string page = text.str();
+    std::string page = kx5::test::readFile(index);
     const size_t head = page.find("</head>");
     if (head != std::string::npos)
         page.insert(head, "<script type=\"module\" src=\"bench-transfers.js?out=" + home.path() +
@@ -135,10 +133,7 @@ int main(int argc, char** argv) {
         std::filesystem::remove(simLog);
         ChildProcess sim({KX5_SIM, "--api", "jack"}, env, simLog);
         for (int i = 0; i < 600; ++i) {
-            std::ifstream log(simLog);
-            std::stringstream text;
-            text << log.rdbuf();
-            if (text.str().find("ready") != std::string::npos) break;
+            if (kx5::test::readFile(simLog).find("ready") != std::string::npos) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         ok = runOnce("JACK (dummy backend), kx5-sim", {"--no-simulated-unit"}, env) && ok;

@@ -1,10 +1,12 @@
 // The real program under Xvfb, driven through WebKitWebDriver: the page
 // bridge, events, navigation, origins, browser requests, the window, the
 // file dialogs. Screenshots and logs go to the artifacts folder.
-#include "tests/host/e2e/local_http_server.h"
 #include "tests/host/e2e/program_under_test.h"
 #include "tests/host/e2e/shared_world_test.h"
 #include "tests/host/e2e/x11_session.h"
+#include "tests/support/child_process.h"
+#include "tests/support/files.h"
+#include "tests/support/local_http_server.h"
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
@@ -15,11 +17,12 @@
 #include <thread>
 
 #include <csignal>
-#include <cstdlib>
 
 using namespace kx5::e2e;
 
 namespace {
+
+using kx5::test::readFile;
 
 picojson::array texts(const picojson::value& v) {
     return v.is<picojson::array>() ? v.get<picojson::array>() : picojson::array{};
@@ -30,13 +33,6 @@ std::vector<std::string> stringsOf(const picojson::value& v) {
     for (const auto& e : texts(v))
         out.push_back(e.is<std::string>() ? e.get<std::string>() : e.serialize());
     return out;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 class EndToEnd : public SharedWorldTest {
@@ -155,11 +151,15 @@ TEST_F(EndToEnd, ANewDocumentGetsEventsOnlyAfterItStartsDeliveryItself) {
 }
 
 TEST_F(EndToEnd, OnlyDocumentsOfTheBundleReachNative) {
-    LocalHttpServer foreign(
+    const std::string foreignPage =
         "<!doctype html><title>foreign</title><script>"
         "var has = !!(window.chrome && chrome.webview && chrome.webview.hostObjects);"
         "window.$has = has; if (parent !== window) parent.postMessage('foreign:' + has, "
-        "'*');</script>");
+        "'*');</script>";
+    kx5::test::LocalHttpServer foreign;
+    foreign.route("GET", "/", [&](kx5::test::HttpExchange& x) {
+        x.respond(200, foreignPage, true, "text/html; charset=utf-8");
+    });
     auto p = start();
     ASSERT_TRUE(p->ready());
     WebDriver& d = p->driver();
@@ -185,12 +185,12 @@ TEST_F(EndToEnd, OnlyDocumentsOfTheBundleReachNative) {
         "var f = document.createElement('iframe'); f.src = arguments[0]; "
         "document.body.appendChild(f);"
         "return true",
-        {picojson::value(foreign.url())});
+        {picojson::value(foreign.url("/"))});
     ASSERT_TRUE(d.waitFor("return $foreign !== null", 30000));
     EXPECT_EQ(d.execute("return $foreign").to_str(), "foreign:false");
 
     // A foreign page on its own gets nothing.
-    d.navigate(foreign.url());
+    d.navigate(foreign.url("/"));
     ASSERT_TRUE(d.waitFor("return window.$has !== undefined", 30000));
     EXPECT_FALSE(d.execute("return $has").get<bool>());
     d.execute(askPermission);
@@ -441,10 +441,7 @@ TEST_F(EndToEnd, APageWhoseProcessDiedCanBeReloaded) {
 // data folder, the version in the page's About dialog.
 TEST_F(EndToEnd, TheInstalledProgramStartsOnItsBundleWithItsBridgeAndVersion) {
     const std::string prefix = home.path() + "/installed";
-    ASSERT_EQ(
-        std::system(
-            ("cmake --install '" KX5_BUILD_DIR "' --prefix '" + prefix + "' >/dev/null").c_str()),
-        0);
+    ASSERT_EQ(kx5::test::runCommand({"cmake", "--install", KX5_BUILD_DIR, "--prefix", prefix}), 0);
     ProgramOptions options;
     options.executable = prefix + "/bin/kx5-editor";
     options.testBundle = false;

@@ -10,7 +10,7 @@
 #include "tests/host/e2e/unit_dump.h"
 #include "tests/host/e2e/unit_name.h"
 #include "tests/host/e2e/x11_session.h"
-#include "tests/midi/jack_server.h"
+#include "tests/support/jack_server.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -8,9 +8,9 @@
 #include "ir/wave_file.h"
 #include "tests/ir/generated_ir.h"
 #include "tests/ir/literal_conversion.h"
-#include "tests/ir/scratch_folder.h"
 #include "tests/ir/ulp_distance.h"
 #include "tests/ir/wav_builder.h"
+#include "tests/support/temp_dir.h"
 
 #include <chrono>
 #include <cstdio>
@@ -40,7 +40,7 @@ template <typename F> Times measure(F&& f) {
 
 int main(int argc, char** argv) {
     const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
-    test::ScratchFolder folder;
+    test::TempDir folder;
     const std::string input = folder.file("ir48k.wav");
     test::writeFile(input, test::simpleWave(test::FormatRecord{1, 1, 48000, 24},
                                             test::generateImpulseResponse(2024, 48000, 24000)));

@@ -6,8 +6,8 @@
 #include "ir/source_loader.h"
 #include "ir/tap_selection.h"
 #include "tests/ir/generated_ir.h"
-#include "tests/ir/scratch_folder.h"
 #include "tests/ir/wav_builder.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +30,7 @@ class Conversion : public ::testing::Test {
     }
     ConversionOutcome convert() { return runConversion(*state, abandon); }
 
-    test::ScratchFolder folder;
+    test::TempDir folder;
     std::unique_ptr<ConversionState> state = std::make_unique<ConversionState>();
     std::atomic<bool> abandon{false};
 };

@@ -7,9 +7,9 @@
 #include "ir/wave_file.h"
 #include "tests/ir/generated_ir.h"
 #include "tests/ir/literal_conversion.h"
-#include "tests/ir/scratch_folder.h"
 #include "tests/ir/ulp_distance.h"
 #include "tests/ir/wav_builder.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -49,7 +49,7 @@ TEST_P(FastAgainstLiteral, SameValuesWithinOneUlp) {
         interleaved.push_back(first[size_t(i)]);
         if (c.channels == 2) interleaved.push_back(second[size_t(i)]);
     }
-    test::ScratchFolder folder;
+    test::TempDir folder;
     const std::string path = folder.file("ir.wav");
     test::writeFile(
         path, test::simpleWave(test::FormatRecord{c.tag, c.channels, c.rate, c.bits}, interleaved));
@@ -112,7 +112,7 @@ TEST(FastAgainstLiteralSilentTail, TapsAboveTheRoundingNoiseAgree) {
     std::vector<double> samples = test::generateImpulseResponse(19, 24000, 800, 0, 1e-9);
     for (size_t i = 300; i < samples.size(); ++i)
         samples[i] = 0.0;
-    test::ScratchFolder folder;
+    test::TempDir folder;
     const std::string path = folder.file("ir.wav");
     test::writeFile(path, test::simpleWave(test::FormatRecord{1, 1, 24000, 16}, samples));
     test::LiteralSource literalSource;

@@ -5,8 +5,8 @@
 #include "ir/ir_commands.h"
 #include "modules/app/control_channel.h"
 #include "tests/ir/generated_ir.h"
-#include "tests/ir/scratch_folder.h"
 #include "tests/ir/wav_builder.h"
+#include "tests/support/temp_dir.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>
@@ -83,7 +83,7 @@ class IrCommandsTest : public ::testing::Test {
         return path;
     }
 
-    test::ScratchFolder folder;
+    test::TempDir folder;
     GMainContext* context;
     std::unique_ptr<GlibUiQueue> ui;
     EventSink js;

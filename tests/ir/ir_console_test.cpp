@@ -1,9 +1,8 @@
 // Black box: "wavstat" and "convert" through the program's bridge console
 // ("$$app_control"), with a private HOME and temporary folder.
-#include "tests/ir/console_session.h"
 #include "tests/ir/generated_ir.h"
-#include "tests/ir/scratch_folder.h"
 #include "tests/ir/wav_builder.h"
+#include "tests/support/console_process.h"
 
 #include <gtest/gtest.h>
 #include <picojson.h>
@@ -38,14 +37,17 @@ bool isCallResult(const std::string& line) {
 // Events are printed while the console waits: short waits, each followed by a
 // call whose result line marks the end of that wait, until the next
 // "command" event of this word.
-std::string awaitCommand(test::ConsoleSession& console, const std::string& word) {
+std::string awaitCommand(test::ConsoleProcess& console, const std::string& word) {
     for (int i = 0; i < 3000; ++i) {
         console.send("[\"wait\",20]");
         console.send("[\"$$ir_marker\"]");
-        const std::string line = console.readUntil(
-            [&](const std::string& l) { return !commandJson(l, word).empty() || isCallResult(l); });
-        if (line.empty()) return "";
-        if (!isCallResult(line)) return commandJson(line, word);
+        std::string line;
+        bool marker = false;
+        while (!marker && console.readLine(line)) {
+            if (!commandJson(line, word).empty()) return commandJson(line, word);
+            marker = isCallResult(line);
+        }
+        if (!marker) return "";
     }
     return "";
 }
@@ -57,15 +59,12 @@ std::string control(const std::string& request) {
 }
 
 TEST(IrConsole, WavstatThenConvertWithProgressPolls) {
-    test::ScratchFolder home;
+    test::TempDir home;
     const std::string wav = home.file("cab ir.wav");
     test::writeFile(wav, test::simpleWave(test::FormatRecord{1, 1, 48000, 24},
                                           test::generateImpulseResponse(31, 48000, 24000, 200)));
-    test::ConsoleSession console(KX5_EXECUTABLE, {{"HOME", home.path()},
-                                                  {"XDG_CONFIG_HOME", home.file("config")},
-                                                  {"XDG_DATA_HOME", home.file("data")},
-                                                  {"TMPDIR", home.path()}});
-    ASSERT_TRUE(console.running());
+    test::ConsoleProcess console(KX5_EXECUTABLE, {.home = home.path()});
+    ASSERT_TRUE(console.started());
     const std::string pathJson = picojson::value(wav).serialize();
 
     console.send(control("wavstat:{\"path\":" + pathJson + "}"));

@@ -2,8 +2,8 @@
 #include "ir/file_stream.h"
 #include "ir/wav_stream.h"
 #include "ir/wave_file.h"
-#include "tests/ir/scratch_folder.h"
 #include "tests/ir/wav_builder.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +31,7 @@ class WavReaders : public ::testing::Test {
         return wave.open(put(bytes));
     }
 
-    test::ScratchFolder folder;
+    test::TempDir folder;
 };
 
 TEST_F(WavReaders, DescribesPlainPcmFile) {
@@ -246,10 +246,10 @@ TEST_F(WavReaders, HugeChunkSizesNeitherLoopNorReadOutside) {
 
 TEST_F(WavReaders, WrittenFilesReadBack) {
     const std::string path = folder.file("out.wav");
-    WavFormat f;
-    f.formatTag = 1;
+    WaveFormat f;
+    f.tag = 1;
     f.channels = 1;
-    f.samplesPerSec = 22050;
+    f.sampleRate = 22050;
     f.avgBytesPerSec = 44100;
     f.blockAlign = 2;
     f.bitsPerSample = 16;

@@ -3,11 +3,11 @@
 // and exclusive messages, "changed" when the peer's ports come and go, a send
 // failure once the peer is gone, and the whole path through the program's
 // bridge console.
-#include "jack_server.h"
 #include "midi/driver_jack.h"
 #include "midi/midi_client.h"
 #include "midi_test_support.h"
 #include "recording_delegate.h"
+#include "tests/support/jack_server.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -295,7 +295,5 @@ TEST_F(JackMidi, ConsoleListsConnectsSendsReceivesAndSeesChanges) {
         return eventCount("midi\fchanged") > changesBefore;
     })) << ::testing::PrintToString(events);
     console.closeInput();
-    int status = -1;
-    EXPECT_TRUE(console.waitForExit(std::chrono::seconds(30), &status));
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(console.waitExit(30000), 0);
 }

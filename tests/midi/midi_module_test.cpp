@@ -12,6 +12,7 @@
 #include "midi/native_call_midix.h"
 #include "midi/simulated_midi_bus.h"
 #include "midi_test_support.h"
+#include "tests/support/event_text.h"
 #include "tests/support/temp_dir.h"
 
 #include <glib.h>
@@ -45,15 +46,6 @@ struct TestDevice {
                                [this](const uint8_t* b, size_t n) { received.add(b, n); });
     }
 };
-
-std::vector<std::string> fields(const std::string& event) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    for (size_t ff; (ff = event.find('\f', start)) != std::string::npos; start = ff + 1)
-        out.push_back(event.substr(start, ff - start));
-    out.push_back(event.substr(start));
-    return out;
-}
 
 struct Modules : ::testing::Test {
     GMainContext* context = g_main_context_new();
@@ -90,7 +82,7 @@ struct Modules : ::testing::Test {
             events.push_back(e);
         std::vector<std::vector<std::string>> out;
         for (const auto& e : events) {
-            auto f = fields(e);
+            auto f = test::eventFields(e);
             if (f.size() >= 2 && f[0] == module && f[1] == type) out.push_back(f);
         }
         return out;
@@ -170,7 +162,7 @@ TEST_F(Modules, BadRecordsFailWithoutTouchingPorts) {
 
 TEST_F(Modules, MidixClientsAreCreatedOnceAndNumbersChecked) {
     EXPECT_EQ(call(*midix, "client", {"abc"}), "esystem exception");
-    EXPECT_EQ(call(*midix, "client"), "esystem exception");
+    EXPECT_EQ(call(*midix, "client"), "eInvalid argument");
     EXPECT_EQ(call(*midix, "client", {"0"}), "v");
     EXPECT_EQ(call(*midix, "client", {"100000"}), "esystem exception");
     EXPECT_TRUE(objects->midixClients.empty());

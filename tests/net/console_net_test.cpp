@@ -1,9 +1,10 @@
 // The program's bridge console with the network services against real peers
 // on 127.0.0.1: a local HTTP server, /bin/sh, a TCP echo peer and the
 // simulated Tether device.
-#include "tests/net/support/child_process.h"
-#include "tests/net/support/console_process.h"
-#include "tests/net/support/local_http_server.h"
+#include "tests/support/console_process.h"
+#include "tests/support/files.h"
+#include "tests/support/local_http_server.h"
+#include "tests/support/loopback.h"
 
 #include "bridge/encoding.h"
 #include "net/tether_device.h"
@@ -28,12 +29,7 @@ using test::ConsoleProcess;
 
 namespace {
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using kx5::test::readFile;
 
 // The simulated device on loopback, with an ephemeral discovery port.
 class SimDevice {
@@ -43,16 +39,17 @@ class SimDevice {
                                          "0"};
         argv.insert(argv.end(), options.begin(), options.end());
         process = std::make_unique<test::ChildProcess>(argv);
-        const auto ready = process->readLine(20000);
-        if (ready && std::sscanf(ready->c_str(), "ready discovery=%d", &discoveryPort) != 1)
+        std::string ready;
+        if (process->readLine(ready, 20000) &&
+            std::sscanf(ready.c_str(), "ready discovery=%d", &discoveryPort) != 1)
             discoveryPort = 0;
     }
     ~SimDevice() { process->writeLine("quit"); }
     // Waits for a log line starting with prefix.
     std::optional<std::string> waitLog(const std::string& prefix) {
-        while (auto line = process->readLine(20000)) {
-            log.push_back(*line);
-            if (line->rfind(prefix, 0) == 0) return line;
+        for (std::string line; process->readLine(line, 20000);) {
+            log.push_back(line);
+            if (line.rfind(prefix, 0) == 0) return line;
         }
         return std::nullopt;
     }
@@ -96,14 +93,8 @@ TEST(ConsoleNet, DownloadShellAndTcpEchoThroughTheBridge) {
     });
 
     // An echo peer for tcpip.
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listener, 1);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    uint16_t echoPort = 0;
+    const int listener = test::listenOnLoopback(1, echoPort);
     std::thread echo([listener] {
         const int fd = ::accept(listener, nullptr, nullptr);
         char buf[256];
@@ -113,7 +104,7 @@ TEST(ConsoleNet, DownloadShellAndTcpEchoThroughTheBridge) {
         ::close(fd);
     });
 
-    ConsoleProcess console;
+    ConsoleProcess console(KX5_EDITOR_PATH);
     ASSERT_TRUE(console.started());
     const std::string id = console.call({"$$http_download", server.url("/ir.wav")}).substr(1);
     ASSERT_TRUE(console.waitForEvent("http\fprogress\f" + id + "\f150000\f"));
@@ -121,7 +112,7 @@ TEST(ConsoleNet, DownloadShellAndTcpEchoThroughTheBridge) {
     ASSERT_TRUE(done);
     EXPECT_EQ(readFile((*done)[3]), body);
 
-    const std::string up = console.home().file("up.bin");
+    const std::string up = console.file("up.bin");
     std::ofstream(up) << "data";
     const std::string upId = console.call({"$$http_upload", server.url("/reject"), up}).substr(1);
     EXPECT_TRUE(console.waitForEvent("http\ferror\f" + upId + "\f"));
@@ -130,8 +121,7 @@ TEST(ConsoleNet, DownloadShellAndTcpEchoThroughTheBridge) {
     EXPECT_EQ(console.waitForEvent("sh\fstdout\f" + pid + "\f")->at(3), "hi\n");
     EXPECT_EQ(console.waitForEvent("sh\fstdout\f" + pid + "\f")->at(3), "");
 
-    EXPECT_EQ(console.call({"$$tcpip_connect", "127.0.0.1", std::to_string(ntohs(a.sin_port))}),
-              "d0");
+    EXPECT_EQ(console.call({"$$tcpip_connect", "127.0.0.1", std::to_string(echoPort)}), "d0");
     console.call({"$$tcpip_write", "0", "48656c6c6f"});
     std::string hex;
     while (hex.size() < 10) {
@@ -152,7 +142,7 @@ TEST(ConsoleNet, DownloadShellAndTcpEchoThroughTheBridge) {
 TEST(ConsoleNet, SimulatedTetherDeviceIsFoundConnectedAndEchoesMidi) {
     SimDevice sim;
     ASSERT_NE(sim.discoveryPort, 0);
-    ConsoleProcess console({sim.discoveryOption()});
+    ConsoleProcess console(KX5_EDITOR_PATH, {.arguments = {sim.discoveryOption()}});
     EXPECT_EQ(console.call({"$$tether_device"}), "s");
     const std::string record = connectToSim(console);
     ASSERT_FALSE(record.empty());
@@ -185,7 +175,7 @@ TEST(ConsoleNet, SimulatedTetherDeviceIsFoundConnectedAndEchoesMidi) {
 
 TEST(ConsoleNet, SilentTetherDeviceIsClosedByTheKeepAlive) {
     SimDevice sim({"--silent"});
-    ConsoleProcess console({sim.discoveryOption()});
+    ConsoleProcess console(KX5_EDITOR_PATH, {.arguments = {sim.discoveryOption()}});
     const std::string record = connectToSim(console);
     ASSERT_FALSE(record.empty());
     EXPECT_TRUE(console.waitForEvent("tether\fclosed\f" + record));
@@ -200,7 +190,7 @@ TEST(ConsoleNet, SilentTetherDeviceIsClosedByTheKeepAlive) {
 
 TEST(ConsoleNet, PlayerAndRecorderSwitchToTheTetherStreams) {
     SimDevice sim;
-    ConsoleProcess console({sim.discoveryOption()});
+    ConsoleProcess console(KX5_EDITOR_PATH, {.arguments = {sim.discoveryOption()}});
     ASSERT_FALSE(connectToSim(console).empty());
 
     std::string pcm;
@@ -209,7 +199,7 @@ TEST(ConsoleNet, PlayerAndRecorderSwitchToTheTetherStreams) {
         pcm.append(reinterpret_cast<const char*>(&s), 2);
         pcm.append(reinterpret_cast<const char*>(&s), 2);
     }
-    const std::string song = console.home().file("song.wav");
+    const std::string song = console.file("song.wav");
     std::ofstream(song, std::ios::binary) << waveFile(pcm);
     console.call({"$$player_output", "true"});
     ASSERT_EQ(console.call({"$$player_open", song}), "b1");
@@ -218,7 +208,7 @@ TEST(ConsoleNet, PlayerAndRecorderSwitchToTheTetherStreams) {
     EXPECT_TRUE(console.waitForEvent("player\fstop\f" + song));
     EXPECT_TRUE(console.waitForEvent("player\feof\f" + song));
 
-    const std::string take = console.home().file("take.wav");
+    const std::string take = console.file("take.wav");
     console.call({"$$recorder_input", "1"});
     ASSERT_EQ(console.call({"$$recorder_create", take, "4"}), "b1");
     console.call({"$$recorder_record"});

@@ -1,8 +1,9 @@
 // "http" against a local HTTP server on 127.0.0.1.
 #include "net/http_connection.h"
 #include "net/native_call_http.h"
-#include "tests/net/support/local_http_server.h"
 #include "tests/net/support/net_test_host.h"
+#include "tests/support/files.h"
+#include "tests/support/local_http_server.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -18,22 +19,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using kx5::test::readFile;
+using kx5::test::writeFile;
+
 std::string pattern(size_t size) {
     std::string s(size, '\0');
     for (size_t i = 0; i < size; ++i)
         s[i] = static_cast<char>((i * 31 + i / 251) & 0xFF);
     return s;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 std::vector<std::string> filesIn(const std::string& folder) {

@@ -1,9 +1,8 @@
 // Broadcast discovery and multicast DNS-SD run only inside network
 // namespaces made here, so nothing reaches the machine's real interfaces.
-#include "tests/net/support/child_process.h"
-#include "tests/net/support/console_process.h"
 #include "tests/net/support/network_namespaces.h"
-#include "tests/net/support/temp_dir.h"
+#include "tests/support/console_process.h"
+#include "tests/support/temp_dir.h"
 
 #include "net/tether_device.h"
 
@@ -32,10 +31,11 @@ TEST(NamespaceNet, BroadcastDiscoveryFindsTheDeviceOnTheOtherSide) {
     std::vector<std::string> simArgv = NetworkNamespaces::inside(deviceNs);
     simArgv.insert(simArgv.end(), {TETHER_SIM_PATH, "--bind", deviceAddress});
     test::ChildProcess sim(simArgv);
-    ASSERT_TRUE(sim.readLine(20000)); // ready
+    std::string ready;
+    ASSERT_TRUE(sim.readLine(ready, 20000));
     {
         // Default targets: the broadcast address of every interface.
-        ConsoleProcess console({}, NetworkNamespaces::inside(hostNs));
+        ConsoleProcess console(KX5_EDITOR_PATH, {.prefix = NetworkNamespaces::inside(hostNs)});
         console.call({"$$tether_discovery"});
         const auto found = console.waitForEvent("tether\ffound\f");
         ASSERT_TRUE(found);
@@ -48,7 +48,7 @@ TEST(NamespaceNet, BroadcastDiscoveryFindsTheDeviceOnTheOtherSide) {
         EXPECT_EQ(console.finish(), 0);
     }
     sim.writeLine("quit");
-    EXPECT_EQ(sim.wait(10000), 0);
+    EXPECT_EQ(sim.waitExit(10000), 0);
 }
 
 namespace {
@@ -79,12 +79,16 @@ class PrivateAvahi {
             << "[server]\nuse-ipv4=yes\nuse-ipv6=no\nallow-interfaces=kx5a0,kx5a1\n"
                "ratelimit-burst=1000\n[wide-area]\nenable-wide-area=no\n"
                "[publish]\npublish-hinfo=no\npublish-workstation=no\n";
-        busAddress = "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + dir.file("bus");
-        bus = std::make_unique<test::ChildProcess>(std::vector<std::string>{
-            "sh", "-c",
-            "exec dbus-daemon --nofork --print-address --config-file=" + dir.file("bus.conf") +
-                " 2>" + dir.file("bus.log")});
-        if (!bus->started() || !bus->readLine(10000)) {
+        busEnvironment = {{"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + dir.file("bus")}};
+        // The daemons read no input.
+        const test::ChildProcess::Options daemonOptions{.pipeInput = false};
+        bus = std::make_unique<test::ChildProcess>(
+            std::vector<std::string>{"sh", "-c",
+                                     "exec dbus-daemon --nofork --print-address --config-file=" +
+                                         dir.file("bus.conf") + " 2>" + dir.file("bus.log")},
+            std::map<std::string, std::string>{}, daemonOptions);
+        std::string address;
+        if (!bus->started() || !bus->readLine(address, 10000)) {
             reason = "dbus-daemon cannot run here";
             return;
         }
@@ -97,7 +101,7 @@ class PrivateAvahi {
                  dir.file("avahi.conf") +
                  " --no-drop-root --no-chroot --no-rlimits --no-proc-title 2>" +
                  dir.file("avahi.log")});
-        daemon = std::make_unique<test::ChildProcess>(argv, std::vector<std::string>{busAddress});
+        daemon = std::make_unique<test::ChildProcess>(argv, busEnvironment, daemonOptions);
         if (!daemon->started()) {
             reason = "avahi-daemon cannot run here";
             return;
@@ -111,12 +115,11 @@ class PrivateAvahi {
         publish.insert(
             publish.end(),
             {"sh", "-c", "exec avahi-publish -s 'KX5 Test Unit' _kx5test._tcp 4321 2>&1"});
-        publisher =
-            std::make_unique<test::ChildProcess>(publish, std::vector<std::string>{busAddress});
+        publisher = std::make_unique<test::ChildProcess>(publish, busEnvironment, daemonOptions);
         // avahi-publish prints once the service is established.
-        const auto line = publisher->readLine(15000);
-        if (!line || line->find("Established") == std::string::npos) {
-            reason = "the test service was not published (" + line.value_or("no answer") +
+        std::string line;
+        if (!publisher->readLine(line, 15000) || line.find("Established") == std::string::npos) {
+            reason = "the test service was not published (" + (line.empty() ? "no answer" : line) +
                      "); daemon: " + log();
         }
     }
@@ -141,7 +144,7 @@ class PrivateAvahi {
 
     test::TempDir dir;
     std::string name;
-    std::string busAddress;
+    std::map<std::string, std::string> busEnvironment;
     std::string reason;
     std::unique_ptr<test::ChildProcess> bus, daemon, publisher;
 };
@@ -154,7 +157,8 @@ TEST(NamespaceNet, DnsSdBrowseResolvesEachInstanceOncePerBrowse) {
     PrivateAvahi avahi(ns);
     if (!avahi.reason.empty()) GTEST_SKIP() << avahi.reason;
 
-    ConsoleProcess console({}, NetworkNamespaces::inside(avahi.name), {avahi.busAddress});
+    ConsoleProcess console(KX5_EDITOR_PATH, {.prefix = NetworkNamespaces::inside(avahi.name),
+                                             .env = avahi.busEnvironment});
     EXPECT_EQ(console.call({"$$netservice_search", "_kx5test._tcp."}), "b1");
     const auto resolved = console.waitForEvent("netservice\fresolved\f");
     ASSERT_TRUE(resolved);

@@ -88,7 +88,7 @@ TEST_F(Shell, MalformedCommandsAreErrorsAndStartNothing) {
     EXPECT_EQ(sh.call("exec", {"{"}), "esystem exception");
     EXPECT_EQ(sh.call("exec", {"[1]"}), "esystem exception");
     EXPECT_EQ(sh.call("exec", {R"j({"a":"b"})j"}), "esystem exception");
-    EXPECT_EQ(sh.call("exec", {}), "esystem exception");
+    EXPECT_EQ(sh.call("exec", {}), "eInvalid argument");
     EXPECT_EQ(sh.call("kill", {"x"}), "esystem exception");
     EXPECT_TRUE(host.js.seen().empty());
 }

@@ -2,6 +2,7 @@
 #include "net/native_call_tcpip.h"
 #include "net/serial_port.h"
 #include "tests/net/support/net_test_host.h"
+#include "tests/support/loopback.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -25,15 +26,7 @@ namespace {
 class EchoServer {
   public:
     EchoServer() {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listener_, 8);
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
+        listener_ = test::listenOnLoopback(8, port);
         thread_ = std::thread([this] { run(); });
     }
     ~EchoServer() {
@@ -78,16 +71,9 @@ class EchoServer {
     std::thread thread_;
 };
 
+// Closed again: connections are refused.
 uint16_t unusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd); // bound but never listening: connections are refused
-    return ntohs(a.sin_port);
+    return static_cast<uint16_t>(test::freeLocalPort());
 }
 
 struct Tcpip : ::testing::Test {

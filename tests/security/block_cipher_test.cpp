@@ -27,7 +27,7 @@ const std::string kDesCipher = "A826FD8CE53B855F"
 } // namespace
 
 TEST(SecurityCiphers, AesKnownAnswersAndPadding) {
-    TempFolder tmp;
+    TempDir tmp;
     SecurityCalls call(tmp.path());
     const std::string keyText = kAesKey + "/" + kAesIv;
     const std::string out = call("aesencrypt", {kAesPlain, keyText});
@@ -52,7 +52,7 @@ TEST(SecurityCiphers, AesKnownAnswersAndPadding) {
 }
 
 TEST(SecurityCiphers, AesKeyTextForms) {
-    TempFolder tmp;
+    TempDir tmp;
     SecurityCalls call(tmp.path());
     // FIPS-197 C.1: without "/" the IV is zero, so the first CBC block is the
     // plain block cipher output.
@@ -77,7 +77,7 @@ TEST(SecurityCiphers, AesKeyTextForms) {
 }
 
 TEST(SecurityCiphers, AesFailuresAnswerEmpty) {
-    TempFolder tmp;
+    TempDir tmp;
     SecurityCalls call(tmp.path());
     const std::string keyText = kAesKey + "/" + kAesIv;
     const std::string data = "00112233445566778899AABBCCDDEEFF";
@@ -95,7 +95,7 @@ TEST(SecurityCiphers, AesFailuresAnswerEmpty) {
 }
 
 TEST(SecurityCiphers, TripleDesKnownAnswersAndKeyPadding) {
-    TempFolder tmp;
+    TempDir tmp;
     SecurityCalls call(tmp.path());
     const std::string out = call("desencrypt", {kDesPlain, kDesKey});
     ASSERT_EQ(out.size(), 1 + 2 * 32u);

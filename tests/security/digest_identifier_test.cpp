@@ -15,7 +15,7 @@ const std::string kAbcDigest = "s900150983CD24FB0D6963F7D28E17F72";
 } // namespace
 
 TEST(SecurityMd5, DigestsHexData) {
-    TempFolder tmp;
+    TempDir tmp;
     SecurityCalls call(tmp.path());
     EXPECT_EQ(call("md5", {""}), kEmptyDigest);
     EXPECT_EQ(call("md5"), kEmptyDigest);
@@ -29,7 +29,7 @@ TEST(SecurityMd5, DigestsHexData) {
 }
 
 TEST(SecurityMd5, DigestsFilesAndReportsUnreadableOnes) {
-    TempFolder tmp;
+    TempDir tmp;
     SecurityCalls call(tmp.path());
     writeFile(tmp.path() + "abc.bin", "abc");
     EXPECT_EQ(call("md5", {tmp.path() + "abc.bin"}), kAbcDigest);
@@ -56,7 +56,7 @@ TEST(SecurityMd5, DigestsFilesAndReportsUnreadableOnes) {
 }
 
 TEST(SecurityIdentifier, RandomUpperCaseIdentifiers) {
-    TempFolder tmp;
+    TempDir tmp;
     SecurityCalls call(tmp.path());
     std::set<std::string> seen;
     for (int i = 0; i < 100; ++i) {

@@ -16,7 +16,7 @@ namespace {
 
 // Key and IV the enc tool derives with MD5 from the built-in passphrase
 // ("key" and "iv" of its -P listing); salt empty means -nosalt.
-std::map<std::string, std::string> toolKeyAndIv(const TempFolder& tmp, const std::string& salt) {
+std::map<std::string, std::string> toolKeyAndIv(const TempDir& tmp, const std::string& salt) {
     std::vector<std::string> argv = {"openssl",
                                      "enc",
                                      "-aes-128-cbc",
@@ -32,7 +32,7 @@ std::map<std::string, std::string> toolKeyAndIv(const TempFolder& tmp, const std
         argv.push_back(salt);
     }
     const std::string out = tmp.path() + "listing.txt";
-    EXPECT_EQ(runTool(argv, out), 0);
+    EXPECT_EQ(runCommand(argv, out), 0);
     std::map<std::string, std::string> values;
     std::istringstream lines(readFile(out));
     for (std::string line; std::getline(lines, line);) {
@@ -61,7 +61,7 @@ TEST(SecurityKeyDerivation, BuiltInPassphraseIsShortNonZeroAndNotStoredPlainly) 
 }
 
 TEST(SecurityKeyDerivation, KivShapeAndSaltRules) {
-    TempFolder tmp;
+    TempDir tmp;
     SecurityCalls call(tmp.path());
     const std::string shape = "s" + std::string(32, 'H') + "/" + std::string(32, 'H');
     const std::string kiv = call("kiv", {"0102030405060708"});
@@ -78,7 +78,7 @@ TEST(SecurityKeyDerivation, KivShapeAndSaltRules) {
 }
 
 TEST(SecurityKeyDerivation, MatchesTheEncToolsMd5Derivation) {
-    TempFolder tmp;
+    TempDir tmp;
     SecurityCalls call(tmp.path());
     for (const std::string salt : {"0102030405060708", "00000000000000FF", "A5A5A5A55A5A5A5A"}) {
         auto tool = toolKeyAndIv(tmp, salt);
@@ -100,7 +100,7 @@ TEST(SecurityKeyDerivation, MatchesTheEncToolsMd5Derivation) {
 // A script stored as "Salted__" + salt + AES-128-CBC data opens with
 // kiv(salt) and aesdecrypt, whichever way the enc tool wrote it.
 TEST(SecurityKeyDerivation, SaltedScriptFromTheEncToolDecrypts) {
-    TempFolder tmp;
+    TempDir tmp;
     SecurityCalls call(tmp.path());
     std::string script = "window.loaded = function () { return 'ok \xE2\x9C\x93'; };\n";
     script += std::string(100, ';');
@@ -108,13 +108,13 @@ TEST(SecurityKeyDerivation, SaltedScriptFromTheEncToolDecrypts) {
     const std::string pass = "pass:" + security::builtInPassphrase();
 
     // Random salt: the tool writes the header itself.
-    ASSERT_EQ(runTool({"openssl", "enc", "-aes-128-cbc", "-md", "md5", "-pass", pass, "-in",
-                       tmp.path() + "script.js", "-out", tmp.path() + "random.enc"}),
+    ASSERT_EQ(runCommand({"openssl", "enc", "-aes-128-cbc", "-md", "md5", "-pass", pass, "-in",
+                          tmp.path() + "script.js", "-out", tmp.path() + "random.enc"}),
               0);
     // Given salt: this tool version leaves the header out, so add it.
     const std::string salt = "1122334455667788";
-    ASSERT_EQ(runTool({"openssl", "enc", "-aes-128-cbc", "-md", "md5", "-S", salt, "-pass", pass,
-                       "-in", tmp.path() + "script.js", "-out", tmp.path() + "given.enc"}),
+    ASSERT_EQ(runCommand({"openssl", "enc", "-aes-128-cbc", "-md", "md5", "-S", salt, "-pass", pass,
+                          "-in", tmp.path() + "script.js", "-out", tmp.path() + "given.enc"}),
               0);
     std::string given = readFile(tmp.path() + "given.enc");
     if (given.rfind("Salted__", 0) != 0) given = "Salted__" + hexDecode(salt) + given;

@@ -30,7 +30,7 @@ bool exists(const std::string& path) {
 } // namespace
 
 TEST(SecurityProtection, RoundTripsTextsForTheSameUser) {
-    TempFolder tmp;
+    TempDir tmp;
     const std::string folder = tmp.path() + "data/velmar/app/";
     SecurityCalls call(folder);
     for (const std::string text : {"hello",
@@ -58,7 +58,7 @@ TEST(SecurityProtection, RoundTripsTextsForTheSameUser) {
 }
 
 TEST(SecurityProtection, RejectsAlteredCutAndForeignBlobs) {
-    TempFolder tmp;
+    TempDir tmp;
     SecurityCalls call(tmp.path() + "a/");
     const std::string blob = call("encipher", {"secret text"}).substr(1);
     const Bytes bytes = hexDecode(blob);
@@ -91,7 +91,7 @@ TEST(SecurityProtection, RejectsAlteredCutAndForeignBlobs) {
 }
 
 TEST(SecurityProtection, MasterKeyFileIsPrivateAndNeverReplaced) {
-    TempFolder tmp;
+    TempDir tmp;
     const std::string folder = tmp.path() + "nested/data/";
     const std::string keyFile = folder + security::kMasterKeyFileName;
     SecurityCalls call(folder);
@@ -143,7 +143,7 @@ TEST(SecurityProtection, MasterKeyFileIsPrivateAndNeverReplaced) {
 }
 
 TEST(SecurityProtection, ConcurrentFirstUseAgreesOnOneKey) {
-    TempFolder tmp;
+    TempDir tmp;
     const std::string folder = tmp.path() + "shared/";
     const auto entropy = security::protectionEntropy();
     ASSERT_TRUE(entropy);

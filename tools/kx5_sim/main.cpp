@@ -2,10 +2,10 @@
 // ports. Prints "ready" once its ports exist; SIGUSR1 writes the memory dump,
 // SIGHUP makes it stop answering, SIGUSR2 clears the faults (and the reply
 // delay), SIGINT/SIGTERM end it (writing the dump too).
+#include "sim/delayed_sender.h"
+#include "sim/kx5_unit.h"
+#include "sim/sim_options.h"
 #include "tools/kx5_sim/midi_peer.h"
-#include "tools/kx5_unit/delayed_sender.h"
-#include "tools/kx5_unit/kx5_unit.h"
-#include "tools/kx5_unit/sim_options.h"
 
 #include <atomic>
 #include <csignal>
@@ -37,13 +37,17 @@ void writeDump(const Kx5Unit& unit, const std::string& path) {
         std::cerr << "kx5-sim: " << error << "\n";
 }
 
-std::unique_ptr<AddressMap> loadMap(const std::string& file) {
-    if (file.empty()) return std::make_unique<AddressMap>(AddressMap::builtIn());
+std::string readWhole(const std::string& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + file);
     std::stringstream text;
     text << in.rdbuf();
-    return std::make_unique<AddressMap>(AddressMap::parse(text.str()));
+    return text.str();
+}
+
+std::unique_ptr<AddressMap> loadMap(const std::string& file) {
+    if (file.empty()) return std::make_unique<AddressMap>(AddressMap::builtIn());
+    return std::make_unique<AddressMap>(AddressMap::parse(readWhole(file)));
 }
 
 } // namespace
@@ -99,13 +103,7 @@ int main(int argc, char** argv) {
                 toPeer(m);
         });
         if (options->verbose) unit.setTrace([](const std::string& line) { print("rx " + line); });
-        if (!options->memoryFile.empty()) {
-            std::ifstream in(options->memoryFile, std::ios::binary);
-            if (!in) throw std::runtime_error("cannot read " + options->memoryFile);
-            std::stringstream text;
-            text << in.rdbuf();
-            unit.loadDump(text.str());
-        }
+        if (!options->memoryFile.empty()) unit.loadDump(readWhole(options->memoryFile));
 
         auto receive = [&](const Bytes& bytes, double t) { unit.receive(bytes, t); };
         std::unique_ptr<MidiPeer> peer = options->api == "jack"

@@ -2,7 +2,7 @@
 // output under one client name, so that hosts pair them.
 #pragma once
 
-#include "tools/kx5_unit/sysex_codec.h"
+#include "sim/sysex_codec.h"
 
 #include <functional>
 #include <memory>

@@ -2,6 +2,7 @@
 // in documents of the page bundle: every call is a blocking round trip over a
 // private socket to the window process, which runs it on its UI thread. Every
 // frame also gets chrome.webview.postMessage (iframe texts become events).
+#include "bridge/glib_handles.h"
 #include "host/gtk/bridge_wire.h"
 #include "host/gtk/document_policy.h"
 
@@ -19,6 +20,7 @@ namespace {
 
 using kx5::wire::Message;
 using kx5::wire::MessageType;
+namespace glib = kx5::glib;
 
 struct Settings {
     std::string socketPath;
@@ -93,9 +95,8 @@ void forgetPage(gpointer pageId, GObject*) {
 
 // The text of one JS value as the page's own String() would give it.
 std::string textOf(JSCContext* ctx, JSCValue* value) {
-    char* s = jsc_value_to_string(value);
-    std::string out = s ? s : "";
-    g_free(s);
+    const glib::Text s(jsc_value_to_string(value));
+    std::string out = s ? s.get() : "";
     if (jsc_context_get_exception(ctx)) jsc_context_clear_exception(ctx);
     return out;
 }
@@ -130,9 +131,8 @@ JSCValue* postMessageCall(GPtrArray* args, gpointer data) {
     if (args->len < 1) return nullptr;
     auto* message = static_cast<JSCValue*>(g_ptr_array_index(args, 0));
     if (!jsc_value_is_string(message)) return nullptr;
-    JSCValue* nameValue = jsc_context_evaluate(ctx, "String(window.name)", -1);
-    const std::string name = textOf(ctx, nameValue);
-    g_object_unref(nameValue);
+    const glib::Ref<JSCValue> nameValue(jsc_context_evaluate(ctx, "String(window.name)", -1));
+    const std::string name = textOf(ctx, nameValue.get());
     connectionFor(pageIdOf(data))
         .send(kx5::wire::encode(MessageType::FrameMessage, {name, textOf(ctx, message)}));
     return nullptr;
@@ -146,10 +146,9 @@ const char* kAncestryScript =
     "if(w===w.top)break;w=w.parent}}catch(e){return null}return out.join('\\n')})()";
 
 bool mayUseNative(JSCContext* ctx) {
-    JSCValue* v = jsc_context_evaluate(ctx, kAncestryScript, -1);
-    const bool readable = v && jsc_value_is_string(v);
-    const std::string chain = readable ? textOf(ctx, v) : "";
-    if (v) g_object_unref(v);
+    const glib::Ref<JSCValue> v(jsc_context_evaluate(ctx, kAncestryScript, -1));
+    const bool readable = v && jsc_value_is_string(v.get());
+    const std::string chain = readable ? textOf(ctx, v.get()) : "";
     if (!readable) return false;
     bool sawDocument = false;
     size_t start = 0;
@@ -169,17 +168,17 @@ bool mayUseNative(JSCContext* ctx) {
 
 void defineFunction(JSCContext* ctx, JSCValue* object, const char* name, GCallback callback,
                     guint64 pageId) {
-    JSCValue* fn = jsc_value_new_function_variadic(
+    const glib::Ref<JSCValue> fn(jsc_value_new_function_variadic(
         ctx, name, callback, reinterpret_cast<gpointer>(static_cast<uintptr_t>(pageId)), nullptr,
-        JSC_TYPE_VALUE);
-    jsc_value_object_set_property(object, name, fn);
-    g_object_unref(fn);
+        JSC_TYPE_VALUE));
+    jsc_value_object_set_property(object, name, fn.get());
 }
 
 void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame,
                            gpointer) {
     const guint64 pageId = webkit_web_page_get_id(page);
-    JSCContext* ctx = webkit_frame_get_js_context_for_script_world(frame, world);
+    const glib::Ref<JSCContext> context(webkit_frame_get_js_context_for_script_world(frame, world));
+    JSCContext* ctx = context.get();
     if (webkit_frame_is_main_frame(frame)) {
         // Tells the window that a new document is starting: pushed events wait
         // until this document switches delivery on again.
@@ -187,28 +186,23 @@ void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
         connectionFor(pageId).send(
             kx5::wire::encode(MessageType::Document, {std::string_view(uri ? uri : "")}));
     }
-    JSCValue* chrome = jsc_value_new_object(ctx, nullptr, nullptr);
-    JSCValue* webview = jsc_value_new_object(ctx, nullptr, nullptr);
-    jsc_value_object_set_property(chrome, "webview", webview);
+    const glib::Ref<JSCValue> chrome(jsc_value_new_object(ctx, nullptr, nullptr));
+    const glib::Ref<JSCValue> webview(jsc_value_new_object(ctx, nullptr, nullptr));
+    jsc_value_object_set_property(chrome.get(), "webview", webview.get());
     if (!webkit_frame_is_main_frame(frame))
-        defineFunction(ctx, webview, "postMessage", G_CALLBACK(postMessageCall), pageId);
+        defineFunction(ctx, webview.get(), "postMessage", G_CALLBACK(postMessageCall), pageId);
     else
-        defineFunction(ctx, webview, "postMessage",
+        defineFunction(ctx, webview.get(), "postMessage",
                        G_CALLBACK(+[](GPtrArray*, gpointer) -> JSCValue* { return nullptr; }),
                        pageId);
     if (mayUseNative(ctx)) {
-        JSCValue* hostObjects = jsc_value_new_object(ctx, nullptr, nullptr);
-        JSCValue* sync = jsc_value_new_object(ctx, nullptr, nullptr);
-        jsc_value_object_set_property(webview, "hostObjects", hostObjects);
-        jsc_value_object_set_property(hostObjects, "sync", sync);
-        defineFunction(ctx, sync, "native", G_CALLBACK(nativeCall), pageId);
-        g_object_unref(sync);
-        g_object_unref(hostObjects);
+        const glib::Ref<JSCValue> hostObjects(jsc_value_new_object(ctx, nullptr, nullptr));
+        const glib::Ref<JSCValue> sync(jsc_value_new_object(ctx, nullptr, nullptr));
+        jsc_value_object_set_property(webview.get(), "hostObjects", hostObjects.get());
+        jsc_value_object_set_property(hostObjects.get(), "sync", sync.get());
+        defineFunction(ctx, sync.get(), "native", G_CALLBACK(nativeCall), pageId);
     }
-    jsc_context_set_value(ctx, "chrome", chrome);
-    g_object_unref(webview);
-    g_object_unref(chrome);
-    g_object_unref(ctx);
+    jsc_context_set_value(ctx, "chrome", chrome.get());
 }
 
 void onPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {

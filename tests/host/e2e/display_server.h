@@ -2,12 +2,18 @@
 // private D-Bus daemon, both stopped with the object.
 #pragma once
 
-#include "tests/host/e2e/child_process.h"
+#include "tests/support/child_process.h"
+#include "tests/support/loopback.h"
 
 #include <memory>
 #include <string>
 
 namespace kx5::e2e {
+
+// The end-to-end helpers start their programs with the shared runner.
+using test::ChildProcess;
+using test::currentEnvironment;
+using test::freeLocalPort;
 
 class VirtualDisplay {
   public:

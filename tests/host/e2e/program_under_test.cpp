@@ -9,51 +9,36 @@ namespace kx5::e2e {
 
 TestWorld::TestWorld(const std::string& artifactsFolder) : artifacts_(artifactsFolder) {
     std::filesystem::create_directories(artifacts_);
-    std::string pattern = (std::filesystem::temp_directory_path() / "kx5bus-XXXXXX").string();
-    busFolder_ = mkdtemp(pattern.data());
     display_ = std::make_unique<VirtualDisplay>(artifacts_ + "/xvfb.log");
-    bus_ = std::make_unique<PrivateBus>(busFolder_, artifacts_ + "/dbus.log");
+    bus_ = std::make_unique<PrivateBus>(busFolder_.path(), artifacts_ + "/dbus.log");
 }
 
 TestWorld::~TestWorld() {
     bus_.reset();
     display_.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(busFolder_, ec);
 }
 
 bool TestWorld::ok() const {
     return display_->ok() && bus_->ok();
 }
 
-TestHome::TestHome() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kx5home-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-    for (const char* sub : {"/data", "/config", "/cache", "/runtime", "/tmp"})
+TestHome::TestHome() : path_(folder_.path()) {
+    path_.pop_back();
+    for (const char* sub : {"/data", "/config", "/cache"})
         std::filesystem::create_directories(path_ + sub);
-    std::filesystem::permissions(path_ + "/runtime", std::filesystem::perms::owner_all);
-}
-
-TestHome::~TestHome() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
 }
 
 std::map<std::string, std::string> TestHome::environment(const TestWorld& world) const {
-    return {{"DISPLAY", world.display()},
-            {"HOME", path_},
-            {"XDG_DATA_HOME", path_ + "/data"},
-            {"XDG_CONFIG_HOME", path_ + "/config"},
-            {"XDG_CACHE_HOME", path_ + "/cache"},
-            {"XDG_RUNTIME_DIR", path_ + "/runtime"},
-            {"TMPDIR", path_ + "/tmp"},
-            {"DBUS_SESSION_BUS_ADDRESS", world.busAddress()},
-            {"DBUS_SYSTEM_BUS_ADDRESS", world.busAddress()},
-            {"WAYLAND_DISPLAY", ""},
-            {"GDK_BACKEND", "x11"},
-            {"NO_AT_BRIDGE", "1"},
-            {"LIBGL_ALWAYS_SOFTWARE", "1"},
-            {"GTK_USE_PORTAL", ""}};
+    auto env = test::privateHomeEnvironment(path_);
+    env.insert({{"DISPLAY", world.display()},
+                {"DBUS_SESSION_BUS_ADDRESS", world.busAddress()},
+                {"DBUS_SYSTEM_BUS_ADDRESS", world.busAddress()},
+                {"WAYLAND_DISPLAY", ""},
+                {"GDK_BACKEND", "x11"},
+                {"NO_AT_BRIDGE", "1"},
+                {"LIBGL_ALWAYS_SOFTWARE", "1"},
+                {"GTK_USE_PORTAL", ""}});
+    return env;
 }
 
 std::string TestHome::settingsFile(const std::string& appName) const {

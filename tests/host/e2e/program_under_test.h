@@ -3,9 +3,9 @@
 // of it is stopped again by the destructors.
 #pragma once
 
-#include "tests/host/e2e/child_process.h"
 #include "tests/host/e2e/display_server.h"
 #include "tests/host/e2e/web_driver.h"
+#include "tests/support/temp_dir.h"
 
 #include <map>
 #include <memory>
@@ -26,7 +26,7 @@ class TestWorld {
 
   private:
     std::string artifacts_;
-    std::string busFolder_;
+    test::TempDir busFolder_;
     std::unique_ptr<VirtualDisplay> display_;
     std::unique_ptr<PrivateBus> bus_;
 };
@@ -35,12 +35,13 @@ class TestWorld {
 class TestHome {
   public:
     TestHome();
-    ~TestHome();
+    // Without a trailing "/".
     const std::string& path() const { return path_; }
     std::map<std::string, std::string> environment(const TestWorld& world) const;
     std::string settingsFile(const std::string& appName = "kx5-editor") const;
 
   private:
+    test::TempDir folder_;
     std::string path_;
 };
 

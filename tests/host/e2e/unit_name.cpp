@@ -1,6 +1,6 @@
 #include "tests/host/e2e/unit_name.h"
 
-#include <glib.h>
+#include "bridge/glib_handles.h"
 
 #include <map>
 
@@ -44,12 +44,12 @@ char unitChar(gunichar c) {
 } // namespace
 
 std::string unitSlotName(const std::string& utf8, size_t length) {
-    gchar* nfc = g_utf8_normalize(utf8.c_str(), static_cast<gssize>(utf8.size()), G_NORMALIZE_NFC);
+    const glib::Text nfc(
+        g_utf8_normalize(utf8.c_str(), static_cast<gssize>(utf8.size()), G_NORMALIZE_NFC));
     std::string out;
     if (nfc) {
-        for (const gchar* p = nfc; *p && out.size() < length; p = g_utf8_next_char(p))
+        for (const gchar* p = nfc.get(); *p && out.size() < length; p = g_utf8_next_char(p))
             if (const char c = unitChar(g_utf8_get_char(p))) out += c;
-        g_free(nfc);
     }
     while (!out.empty() && out.back() == ' ')
         out.pop_back();

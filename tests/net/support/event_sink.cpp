@@ -4,18 +4,6 @@
 
 namespace kx5::test {
 
-std::vector<std::string> eventFields(const std::string& text) {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (;;) {
-        const size_t ff = text.find('\f', start);
-        fields.push_back(text.substr(start, ff - start));
-        if (ff == std::string::npos) break;
-        start = ff + 1;
-    }
-    return fields;
-}
-
 void EventSink::drain() {
     for (std::string t = pullEvent(); !t.empty(); t = pullEvent())
         seen_.push_back(std::move(t));

@@ -4,6 +4,8 @@
 
 #include "bridge/javascript_interface.h"
 #include "bridge/ui_queue.h"
+#include "tests/support/event_text.h"
+#include "tests/support/inline_ui_queue.h"
 
 #include <chrono>
 #include <functional>
@@ -12,20 +14,6 @@
 #include <vector>
 
 namespace kx5::test {
-
-// Runs every closure at once on the calling thread.
-class InlineUiQueue final : public UiQueue {
-  public:
-    bool post(Closure closure) override {
-        closure();
-        return true;
-    }
-    void send(Closure closure) override { closure(); }
-    bool isUiThread() const override { return true; }
-};
-
-// The fields of an event text (split at U+000C).
-std::vector<std::string> eventFields(const std::string& text);
 
 class EventSink final : public JavaScriptInterface {
   public:

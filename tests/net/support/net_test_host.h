@@ -5,7 +5,7 @@
 #include "bridge/app_paths.h"
 #include "bridge/native_objects.h"
 #include "tests/net/support/event_sink.h"
-#include "tests/net/support/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 #include <filesystem>
 

@@ -1,6 +1,6 @@
 #include "tests/net/support/network_namespaces.h"
 
-#include "tests/net/support/child_process.h"
+#include "tests/support/child_process.h"
 
 #include <unistd.h>
 

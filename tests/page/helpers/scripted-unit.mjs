@@ -1,5 +1,5 @@
 // A small peer that answers like the unit over a fake "midi" service, for
-// tests of the link logic. The real unit model lives in tools/ and is used by
+// tests of the link logic. The real unit model lives in sim/ and is used by
 // the integration tests.
 import { checksum, nibble, _7bitize } from '../../../resources/bundle/html/js/link/sysex.js';
 

@@ -1,6 +1,6 @@
-// Start page: installs the bridge, builds the link and the parameter model,
-// finds the unit and shows the connection state. The editors come later and
-// build on window.kx5.
+// The unit link: installs the bridge, builds the link and the parameter model
+// (createLink), then finds the unit and shows the connection state
+// (findUnit). main.js composes it with the editor.
 import { installBridge } from './bridge/native.js';
 import { MIDIController } from './link/midi-controller.js';
 import { PortOutcome, PortPairing, entityKey, firstStartCandidate, pairedOutput } from './link/port-pairing.js';
@@ -167,8 +167,9 @@ async function mayLeaveUnit(kx5) {
     return typeof kx5.confirmLeave === 'function' ? kx5.confirmLeave('connect') : true;
 }
 
-async function main() {
-    const { native, $event } = installBridge(window);
+// Everything the editor builds on, with the page's own handlers in place.
+export async function createLink(win) {
+    const { native, $event } = installBridge(win);
     const hostState = $('host-state');
     hostState.dataset.state = native.hasHost ? 'host' : 'none';
     hostState.textContent = native.hasHost ? 'desktop host' : 'preview (no host)';
@@ -197,7 +198,6 @@ async function main() {
             connectUnit(kx5);
         }
     });
-    window.kx5 = kx5;
 
     parameter.addObserver((blockId) => {
         if (blockId === 'IRDATA%STATUS' || blockId.startsWith('PATCH%COMMON')) showSummary(kx5);
@@ -245,7 +245,12 @@ async function main() {
         showLink('idle', 'Disconnected.');
         fillPorts(kx5);
     });
+    return kx5;
+}
 
+// Connects the unit remembered or the only one there, or asks for the port.
+export function findUnit(kx5) {
+    const { native, ports } = kx5;
     if (!native.hasHost) {
         showLink('idle', 'Open this page in the KX-5 Editor program to reach the unit.');
         return;
@@ -264,7 +269,7 @@ async function main() {
     if (outcome === PortOutcome.chooseDevice) pickPorts(kx5);
 }
 
-main().catch((e) => {
+export function showStartFailure(e) {
     showLink('error', `Start failed: ${e.message}`);
     console.error(e);
-});
+}

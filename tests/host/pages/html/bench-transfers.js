@@ -10,9 +10,23 @@
 const report = (what, value) => { document.title = `${what}:${JSON.stringify(value)}`; };
 const out = new URL(import.meta.url).searchParams.get('out');
 
-function waitConnected() {
+// The page's link: what its entry (js/main.js) started, or on an older
+// bundle without that entry the window.kx5 it published.
+async function pageLink() {
+    try {
+        const { started } = await import('./js/main.js');
+        if (started) return await started;
+    } catch { /* an older bundle */ }
+    return null;
+}
+
+async function waitConnected() {
+    const link = await pageLink();
     return new Promise((resolve) => {
-        const check = () => (window.kx5?.connection?.connected ? resolve(window.kx5) : setTimeout(check, 100));
+        const check = () => {
+            const kx5 = link ?? window.kx5;
+            return kx5?.connection?.connected ? resolve(kx5) : setTimeout(check, 100);
+        };
         check();
     });
 }

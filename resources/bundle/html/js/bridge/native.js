@@ -38,7 +38,7 @@ export const MODULE_FUNCTIONS = Object.freeze({
         'desencrypt', 'desdecrypt'],
     ble: ['scanstart', 'scanstop', 'connect', 'disconnect', 'discover', 'properties', 'notify',
         'read', 'write', 'writewithoutresponse'],
-    store: ['inert'],
+    store: ['inert', 'purchased', 'restore'],
     notification: ['token', 'badge'],
     recognizer: ['start', 'stop'],
     barcode: ['read'],

@@ -24,6 +24,3 @@ export function installAbout(button, load) {
         showDialog({ title: TITLE, text: aboutText(await bundledVersion(load)) });
     });
 }
-
-const button = globalThis.document?.getElementById('about-button');
-if (button) installAbout(button);

@@ -1,6 +1,7 @@
-// The editor on top of the start page (app.js): IR slots with loading and
-// preview, backups (also edited without the unit), patch and system editors
-// with undo, compare and patch files, MIDI monitor, keyboard shortcuts.
+// The editor on the unit link (app.js, composed in main.js): IR slots with
+// loading and preview, backups (also edited without the unit), patch and
+// system editors with undo, compare and patch files, MIDI monitor, keyboard
+// shortcuts.
 import { ControlRouter } from '../ir/control-router.js';
 import { IrDataLoader } from '../ir/ir-loader.js';
 import { BackupSession } from '../backup/backup-session.js';
@@ -29,13 +30,6 @@ import { installNarrowLayout } from './narrow-layout.js';
 
 const $ = (id) => document.getElementById(id);
 
-function waitForUnit() {
-    return new Promise((resolve) => {
-        const check = () => (window.kx5?.connection ? resolve(window.kx5) : setTimeout(check, 50));
-        check();
-    });
-}
-
 function installTabs() {
     const tabs = [...document.querySelectorAll('[role="tab"]')];
     const select = (tab) => {
@@ -62,8 +56,7 @@ function installTabs() {
     return (id) => select($(id));
 }
 
-async function main() {
-    const kx5 = await waitForUnit();
+async function main(kx5) {
     const { native, setting } = kx5;
     const selectTab = installTabs();
     installNarrowLayout({ selectTab });
@@ -426,4 +419,7 @@ async function main() {
     };
 }
 
-main().catch((e) => console.error('editor:', e));
+// The editor on a link built by createLink (main.js).
+export function startEditor(kx5) {
+    main(kx5).catch((e) => console.error('editor:', e));
+}
