@@ -5,6 +5,8 @@ import { createProductSetting } from '../../resources/bundle/html/js/link/produc
 import { dt1Message, nibble, rq1Message } from '../../resources/bundle/html/js/link/sysex.js';
 import { MonitorLog, clockTime, describe } from '../../resources/bundle/html/js/editor/monitor-log.js';
 import { shortcutFor } from '../../resources/bundle/html/js/editor/shortcuts.js';
+import { Parameter } from '../../resources/bundle/html/js/params/parameter.js';
+import { formatValue, paramLabel, valueStep } from '../../resources/bundle/html/js/params/display.js';
 
 const definition = await loadAddressMapDefinition();
 const map = new AddressMap(definition);
@@ -65,4 +67,23 @@ test('shortcuts leave a text field its own undo and the question mark', () => {
     assert.equal(shortcutFor(key('o', { ctrlKey: true }), true), 'openWav');
     assert.equal(shortcutFor(key('3', { ctrlKey: true })), 'tab3');
     assert.equal(shortcutFor(key('o', { ctrlKey: true, altKey: true })), null);
+});
+
+test('values in words: slot numbers by the slot\'s name, signed levels, units, steps of half-stored values', () => {
+    const parameter = new Parameter({ map, controller: null, setting });
+    parameter.set('IRDATA(3)%NAME%0', 'Room'.padEnd(32, ' '), false);
+    const slot = map.param('PATCH%CAB%3');
+    assert.equal(formatValue(slot, 3, parameter), '3: Room');
+    assert.equal(formatValue(slot, 2, parameter), '2: (no name)');
+    assert.equal(formatValue(slot, 3), '3');
+    assert.equal(formatValue(map.param('PATCH%BOOSTER%3'), 5), '+5');
+    assert.equal(formatValue(map.param('SYSTEM%OUTPUT%9'), 40), '40 %');
+    assert.equal(formatValue(map.param('SYSTEM%COMMON%5'), 440), '440 Hz');
+    assert.equal(formatValue(map.param('PATCH%COMMON%0'), 'Lead  '), '"Lead"');
+    const preDelay = map.params.get('PATCH%REVERB%3');
+    assert.equal(preDelay.name, 'PRE DELAY');
+    assert.equal(valueStep(preDelay), 2);
+    assert.equal(valueStep(slot), 1);
+    assert.equal(paramLabel(map.param('PATCH(2)%AMP%2')), 'user patch 2 AMP GAIN');
+    assert.equal(paramLabel(map.param('IRDATA(3)%NAME%0')), 'slot 3 NAME');
 });

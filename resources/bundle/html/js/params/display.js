@@ -31,7 +31,8 @@ export function formatValue(p, value, parameter = null) {
     }
     if (p.refers) {
         const name = referredName(parameter, p, v);
-        return name ? `${v}: ${name}` : String(v);
+        if (name === null) return String(v);
+        return `${v}: ${name || '(no name)'}`;
     }
     const unit = p.unit ?? '';
     const scaled = SCALED.exec(unit);
