@@ -18,7 +18,7 @@ function fitCanvas(canvas) {
     return { ctx, w, h };
 }
 
-function drawWave(canvas, data, sampleRate) {
+export function drawWave(canvas, data, sampleRate) {
     const { ctx, w, h } = fitCanvas(canvas);
     ctx.clearRect(0, 0, w, h);
     const shown = Math.min(data[0].length, Math.round(sampleRate * 0.5));
@@ -47,11 +47,11 @@ function drawWave(canvas, data, sampleRate) {
     });
     ctx.globalAlpha = 1;
     ctx.fillStyle = '#9aa0a6';
-    ctx.font = '11px system-ui';
+    ctx.font = '12px system-ui';
     ctx.fillText(`waveform, first ${Math.round((shown / sampleRate) * 1000)} ms`, 6, 13);
 }
 
-function drawResponse(canvas, points) {
+export function drawResponse(canvas, points) {
     const { ctx, w, h } = fitCanvas(canvas);
     ctx.clearRect(0, 0, w, h);
     const max = Math.max(...points.map((p) => p.db));
@@ -59,7 +59,7 @@ function drawResponse(canvas, points) {
     const range = 48;
     const fx = (hz) => 34 + (Math.log10(hz / 20) / Math.log10(1000)) * (w - 40);
     const fy = (db) => 6 + ((top - db) / range) * (h - 22);
-    ctx.font = '10px system-ui';
+    ctx.font = '12px system-ui';
     ctx.fillStyle = '#9aa0a6';
     ctx.strokeStyle = '#2c3036';
     for (const hz of [20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000]) {
@@ -82,10 +82,11 @@ function drawResponse(canvas, points) {
     ctx.stroke();
     ctx.lineWidth = 1;
     ctx.fillStyle = '#9aa0a6';
-    ctx.fillText('frequency response, dB', w - 120, 16);
+    const title = 'frequency response, dB';
+    ctx.fillText(title, w - ctx.measureText(title).width - 6, 16);
 }
 
-function fact(dl, label, value) {
+export function fact(dl, label, value) {
     const dt = document.createElement('dt');
     dt.textContent = label;
     const dd = document.createElement('dd');
