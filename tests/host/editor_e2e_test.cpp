@@ -207,6 +207,28 @@ class EditorWithUnit : public SharedWorldTest {
                         .evaluate_as_boolean());
     }
 
+    // The host's save dialog answered with a path typed over the name it
+    // proposes.
+    static bool saveAs(X11Session& x, const std::string& path) {
+        if (!x.waitForWindow("Save File", 30000) || !x.focusWindow("Save File")) return false;
+        x.pressKey("a", true);
+        x.typeText(path);
+        x.pressKey("Return");
+        return true;
+    }
+
+    // The host's open dialog answered with a path typed into its location
+    // entry (which completes names inline: that is taken out again).
+    static bool openFile(X11Session& x, const std::string& path) {
+        if (!x.waitForWindow("Open File", 30000) || !x.focusWindow("Open File")) return false;
+        x.pressKey("l", true);
+        x.typeText(path);
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        x.pressKey("Delete");
+        x.pressKey("Return");
+        return true;
+    }
+
     // Clicks a button of a slot's row (0-based) in the slot list.
     bool clickSlotButton(int slot, const std::string& label) {
         const bool found =
@@ -479,11 +501,8 @@ TEST_F(EditorWithUnit, RestoringABackupPutsBackWhatTheBackupHeld) {
         << page->dialogText();
     ASSERT_TRUE(page->press("Choose file…"));
     ASSERT_TRUE(x.waitForWindow("Save File", 30000));
-    ASSERT_TRUE(x.focusWindow("Save File"));
-    x.pressKey("a", true);
-    x.typeText(backupFile);
     program->screenCapture(name + "-save-dialog");
-    x.pressKey("Return");
+    ASSERT_TRUE(saveAs(x, backupFile));
     ASSERT_TRUE(page->waitDialog("Backup saved", kWait)) << page->dialogTitle();
     EXPECT_NE(page->dialogText().find(backupFile), std::string::npos) << page->dialogText();
     shot("backup-saved");
@@ -806,11 +825,7 @@ TEST_F(EditorWithUnit, BackupsAndRestoresAreCompleteOrSayWhatIsMissing) {
     EXPECT_NE(page->dialogText().find("IR slot 2 \"Zweite Box\"."), std::string::npos)
         << page->dialogText();
     ASSERT_TRUE(page->press("Choose file…"));
-    ASSERT_TRUE(x.waitForWindow("Save File", 30000));
-    ASSERT_TRUE(x.focusWindow("Save File"));
-    x.pressKey("a", true);
-    x.typeText(backupFile);
-    x.pressKey("Return");
+    ASSERT_TRUE(saveAs(x, backupFile));
     ASSERT_TRUE(page->waitProgress("Reading from the unit", 20, kWait)) << page->dialogText();
     sim->signal(SIGHUP);
     ASSERT_EQ(page->waitTransferEnd(kWait), "Backup stopped") << page->dialogText();
@@ -952,4 +967,300 @@ TEST_F(EditorWithUnit, UnsavedPatchEditsAreMarkedAndNotLostWithoutAWord) {
     // The click closes the program: the driver may lose its answer to it.
     page->press("Discard");
     EXPECT_EQ(program->process().waitExit(30000), 0);
+}
+
+namespace {
+
+// A byte of a block in a memory dump (hex text of the whole block).
+int dumpByte(const DumpBlocks& blocks, const std::string& block, size_t index) {
+    return std::stoi(blocks.at(block).substr(2 * index, 2), nullptr, 16);
+}
+
+// GAIN is the third byte of an amp block, BASS the fourth.
+constexpr size_t kGain = 2;
+constexpr size_t kBass = 3;
+
+// The blocks of one area in a dump, by their names after the area.
+std::map<std::string, std::string> areaOfDump(const DumpBlocks& blocks, const std::string& area) {
+    std::map<std::string, std::string> out;
+    for (const auto& [id, data] : blocks)
+        if (id.rfind(area + "%", 0) == 0) out[id.substr(area.size() + 1)] = data;
+    return out;
+}
+
+// A block of a backup file's section, as one hex text.
+std::string fileBlock(const picojson::value& section, const std::string& key) {
+    std::string hex;
+    for (const auto& h : section.get(key).get<picojson::array>())
+        hex += h.get<std::string>();
+    return hex;
+}
+
+} // namespace
+
+// A slider dragged with the pointer is one undo step: Ctrl+Z takes the unit
+// back to where the drag began, Ctrl+Y forward again; compare lets the unit
+// play the stored patch and then the edited one; a patch saved to a .syx
+// file, changed, and loaded back leaves the unit's patch as it was saved.
+// Screenshots of the editor at three window sizes go to the artifacts.
+TEST_F(EditorWithUnit, PatchEditsUndoRedoCompareAndPatchFilesFollowTheUnit) {
+    const std::string patchFile = files + "/crunch lead.syx";
+    ASSERT_TRUE(connected()) << page->linkState();
+    X11Session x(world->display());
+    ASSERT_TRUE(x.ok());
+    const auto unitGain = [&] {
+        const auto m = unitMemory();
+        return m ? dumpByte(*m, "PATCH%AMP", kGain) : -1;
+    };
+    const auto shown = [&](const std::string& label) {
+        return std::stoi(program->driver()
+                             .execute("return document.querySelector(`#patch-editor "
+                                      "[aria-label='${arguments[0]}']`).value",
+                                      {picojson::value(label)})
+                             .to_str());
+    };
+    const auto keys = [&](const char* key) {
+        ASSERT_TRUE(x.focusWindow("KX-5 Editor"));
+        x.pressKey(key, true);
+    };
+    ASSERT_TRUE(page->click("#tab-patch"));
+    ASSERT_TRUE(program->driver().waitFor(
+        "return document.getElementById('patch-select').options[1].textContent === '2: INIT PATCH'",
+        kWait))
+        << "the user patches are named once the unit said their names";
+    ASSERT_EQ(unitGain(), 50);
+
+    // One drag, from the thumb (50 of 0-120) to near the right end.
+    int fromX = 0, fromY = 0, toX = 0, toY = 0;
+    const std::string gain = "#patch-editor input[aria-label='GAIN']";
+    ASSERT_TRUE(page->screenPoint(gain, fromX, fromY, 50.0 / 120));
+    ASSERT_TRUE(page->screenPoint(gain, toX, toY, 0.85));
+    x.drag(fromX, fromY, toX, toY);
+    const int dragged = shown("GAIN");
+    ASSERT_GT(dragged, 80);
+    ASSERT_TRUE(waitUntil([&] { return unitGain() == dragged; }, 30000));
+    shot("dragged");
+
+    keys("z");
+    ASSERT_TRUE(waitUntil([&] { return unitGain() == 50; }, 30000))
+        << "one undo takes the whole drag back";
+    EXPECT_EQ(shown("GAIN"), 50);
+    keys("y");
+    ASSERT_TRUE(waitUntil([&] { return unitGain() == dragged; }, 30000));
+    EXPECT_EQ(shown("GAIN"), dragged);
+
+    // Compare: the unit plays user patch 1 as stored, then the edit again.
+    keys("d");
+    ASSERT_TRUE(program->driver().waitFor(
+        "return !document.getElementById('patch-compare-panel').hidden", kWait));
+    EXPECT_EQ(program->driver()
+                  .execute("return [...document.querySelectorAll('#compare-list li')]"
+                           ".map((l) => l.textContent).join('|')")
+                  .to_str(),
+              "AMP GAIN: " + std::to_string(dragged) + " edited, 50 stored");
+    ASSERT_TRUE(waitUntil([&] { return unitGain() == 50; }, 30000));
+    shot("compare");
+    ASSERT_TRUE(page->click("#compare-done"));
+    ASSERT_TRUE(waitUntil([&] { return unitGain() == dragged; }, 30000));
+
+    // Saved to a file through the save dialog.
+    const auto saved = unitMemory();
+    ASSERT_TRUE(saved);
+    keys("s");
+    ASSERT_TRUE(saveAs(x, patchFile));
+    ASSERT_TRUE(page->waitDialog("Patch saved", kWait)) << page->dialogTitle();
+    EXPECT_NE(page->dialogText().find("10 DT1 messages"), std::string::npos) << page->dialogText();
+    ASSERT_TRUE(page->press("OK"));
+    const auto bytes = readWholeFile(patchFile);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(bytes->front(), '\xF0');
+    EXPECT_EQ(bytes->back(), '\xF7');
+
+    // Changed: bass with the keyboard, another amp type.
+    ASSERT_TRUE(page->click("#patch-editor input[aria-label='BASS']"));
+    ASSERT_TRUE(x.focusWindow("KX-5 Editor"));
+    for (int i = 0; i < 4; ++i)
+        x.pressKey("Right");
+    ASSERT_TRUE(program->driver()
+                    .execute("const s = document.querySelector(\"#patch-editor "
+                             "select[data-param='PATCH%AMP%1']\");"
+                             "s.value = '9'; s.dispatchEvent(new Event('change')); return true")
+                    .evaluate_as_boolean());
+    std::optional<DumpBlocks> changed;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return (changed = unitMemory()) && dumpByte(*changed, "PATCH%AMP", kBass) != 50 &&
+                   dumpByte(*changed, "PATCH%AMP", 1) == 9;
+        },
+        30000));
+
+    // Loaded back through the open dialog: the unit's patch is the saved one.
+    keys("l");
+    ASSERT_TRUE(openFile(x, patchFile));
+    ASSERT_TRUE(page->waitDialog("Load \"INIT PATCH\"?", kWait)) << page->dialogTitle();
+    ASSERT_TRUE(page->press("Load"));
+    ASSERT_TRUE(page->waitDialog("Patch loaded", kWait))
+        << page->dialogTitle() << ": " << page->dialogText();
+    ASSERT_TRUE(page->press("OK"));
+    const auto loaded = unitMemory();
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(areaOfDump(*loaded, "PATCH"), areaOfDump(*saved, "PATCH"));
+    EXPECT_EQ(shown("BASS"), 50);
+
+    // What went to the unit, by name, in the MIDI monitor.
+    ASSERT_TRUE(page->click("#tab-monitor"));
+    EXPECT_TRUE(
+        program->driver().waitFor("return [...document.querySelectorAll('#monitor-log .what')]"
+                                  ".some((e) => e.textContent === 'PATCH AMP GAIN = 50')",
+                                  10000));
+    shot("monitor");
+    ASSERT_TRUE(page->click("#tab-patch"));
+
+    // The editor at three window sizes, the patch view beside the slots.
+    for (const auto& [w, h] :
+         std::vector<std::pair<int, int>>{{760, 618}, {1160, 618}, {1600, 1000}}) {
+        program->driver().setWindowRect(0, 0, w, h);
+        shot("window-" + std::to_string(w) + "x" + std::to_string(h));
+    }
+    // The patch being edited is not the stored one: closing asks first.
+    program->process().signal(SIGTERM);
+    ASSERT_TRUE(page->waitDialog("Unsaved patch edits", kWait));
+    page->press("Discard");
+    EXPECT_EQ(program->process().waitExit(30000), 0);
+}
+
+// A backup opened with no unit connected (handed to the program) is edited
+// with the same editors: a user patch, a system setting and a slot name;
+// its slot's curve shows from the coefficients; saved as a new file; and
+// once a unit is there, written into it and verified: the unit holds what
+// the edited file holds.
+TEST_F(EditorWithUnit, ABackupEditedWithoutTheUnitIsSavedAndWrittenIntoAUnit) {
+    const std::string wav = files + "/Erste Box.wav";
+    writeWav(wav, {decayingNoise(13, 0.03)});
+    const std::string original = files + "/before.alb";
+    const std::string edited = files + "/after editing.alb";
+    ASSERT_TRUE(connected()) << page->linkState();
+    ASSERT_NO_FATAL_FAILURE(loadWav(wav, 0, std::nullopt));
+    X11Session x(world->display());
+    ASSERT_TRUE(x.ok());
+    ASSERT_TRUE(page->click("#backup-button"));
+    ASSERT_TRUE(page->waitDialog("Back up the unit", kWait));
+    ASSERT_TRUE(page->press("Choose file…"));
+    ASSERT_TRUE(saveAs(x, original));
+    ASSERT_TRUE(page->waitDialog("Backup saved", kWait)) << page->dialogTitle();
+    ASSERT_TRUE(page->press("OK"));
+    const auto before = unitMemory();
+    ASSERT_TRUE(before);
+    const auto originalText = readWholeFile(original);
+
+    // No unit any more.
+    ASSERT_EQ(sim->stop(), 0);
+    ASSERT_TRUE(page->waitDialog("KX-5 connection", 60000));
+    ASSERT_TRUE(page->press("Close"));
+    ASSERT_EQ(program->startAgain({original}), 0);
+    ASSERT_TRUE(program->driver().waitFor(
+        "return !document.getElementById('offline-bar').hidden && "
+        "document.getElementById('offline-name').textContent === 'before.alb'",
+        kWait));
+
+    // User patch 2's gain with the keyboard, a system setting, slot 1's name.
+    ASSERT_TRUE(page->click("#tab-patch"));
+    ASSERT_TRUE(program->driver()
+                    .execute("const s = document.getElementById('patch-select');"
+                             "s.value = '1'; s.dispatchEvent(new Event('change')); return true")
+                    .evaluate_as_boolean());
+    ASSERT_TRUE(page->click("#patch-editor input[aria-label='GAIN']"));
+    ASSERT_TRUE(x.focusWindow("KX-5 Editor"));
+    for (int i = 0; i < 6; ++i)
+        x.pressKey("Right");
+    const int editedGain = std::stoi(program->driver()
+                                         .execute("return document.querySelector(\"#patch-editor "
+                                                  "input[aria-label='GAIN']\").value")
+                                         .to_str());
+    ASSERT_NO_FATAL_FAILURE(setSystemValue("KNOB MODE", 2));
+    ASSERT_TRUE(page->click("#slot-list li[data-slot='0'] .name"));
+    ASSERT_TRUE(x.focusWindow("KX-5 Editor"));
+    x.pressKey("F2");
+    ASSERT_TRUE(page->waitDialog("Rename slot 1 in before.alb", kWait)) << page->dialogTitle();
+    x.pressKey("a", true);
+    x.typeText("Neue Box");
+    x.pressKey("Return");
+    ASSERT_TRUE(
+        program->driver().waitFor("return document.querySelector(\"#slot-list li[data-slot='0'] "
+                                  ".name span\").textContent === 'Neue Box'",
+                                  10000));
+    // The slot's curve, from the coefficients in the file.
+    ASSERT_TRUE(page->click("#slot-list li[data-slot='0'] .name"));
+    ASSERT_TRUE(program->driver().waitFor(
+        "return document.getElementById('preview-name').textContent === 'Slot 1: Neue Box'",
+        10000));
+    EXPECT_TRUE(program->driver()
+                    .execute("return !document.getElementById('offline-edited').hidden")
+                    .evaluate_as_boolean());
+    shot("backup-offline");
+
+    // Saved as a new file (the name typed over the proposed one).
+    ASSERT_TRUE(page->click("#offline-save"));
+    ASSERT_TRUE(saveAs(x, edited));
+    ASSERT_TRUE(page->waitDialog("Backup saved", kWait)) << page->dialogTitle();
+    ASSERT_TRUE(page->press("OK"));
+    const auto text = readWholeFile(edited);
+    ASSERT_TRUE(text);
+    picojson::value file;
+    ASSERT_TRUE(picojson::parse(file, *text).empty());
+    const auto& patch2 = file.get("userPatch").get<picojson::array>()[1];
+    const int gain = std::stoi(fileBlock(patch2, "PATCH%AMP").substr(2 * kGain, 2), nullptr, 16);
+    EXPECT_EQ(gain, editedGain);
+    EXPECT_NE(gain, 50);
+    EXPECT_EQ(std::stoi(fileBlock(file.get("system"), "SYSTEM%COMMON").substr(2 * kKnobMode, 2),
+                        nullptr, 16),
+              2);
+    EXPECT_EQ(readWholeFile(original), originalText) << "the file opened stays as it was";
+
+    // A unit (with its memory as it came from the factory) is plugged in.
+    ASSERT_TRUE(startUnit());
+    ASSERT_TRUE(page->waitConnected(kWait)) << page->linkState();
+    ASSERT_TRUE(page->click("#offline-write"));
+    ASSERT_TRUE(page->waitDialog("Restore this backup?", kWait)) << page->dialogTitle();
+    EXPECT_NE(page->dialogText().find("IR slot 1 \"Neue Box\""), std::string::npos)
+        << page->dialogText();
+    ASSERT_TRUE(page->press("Restore"));
+    ASSERT_TRUE(page->waitDialog("Backup restored", kWait))
+        << page->dialogTitle() << ": " << page->dialogText();
+    ASSERT_TRUE(page->press("OK"));
+
+    // The unit holds the edited file: system, both user patches and slot 1
+    // (its coefficients as the first unit held them).
+    const auto after = unitMemory();
+    ASSERT_TRUE(after);
+    size_t compared = 0;
+    for (const auto& [key, value] : file.get("system").get<picojson::object>()) {
+        EXPECT_EQ(after->at(key), fileBlock(file.get("system"), key)) << key;
+        ++compared;
+    }
+    for (size_t p = 0; p < 2; ++p) {
+        const auto& section = file.get("userPatch").get<picojson::array>()[p];
+        for (const auto& [key, value] : section.get<picojson::object>()) {
+            const std::string id = "PATCH(" + std::to_string(p + 1) + ")" + key.substr(5);
+            EXPECT_EQ(after->at(id), fileBlock(section, key)) << id;
+            ++compared;
+        }
+    }
+    const auto& slot1 = file.get("irData").get<picojson::array>()[0];
+    for (const char* part : {"NAME", "SIZE", "FILE"})
+        EXPECT_EQ(after->at(std::string("IRDATA(1)%") + part),
+                  fileBlock(slot1, std::string("IRDATA%") + part))
+            << part;
+    EXPECT_EQ(after->at("IRDATA(1)%DATA"), before->at("IRDATA(1)%DATA"));
+    EXPECT_GT(compared, 20u);
+    EXPECT_EQ(dumpByte(*after, "PATCH(2)%AMP", kGain), editedGain);
+    EXPECT_EQ(slotOfDump(*after, 1)->name, "Neue Box");
+    EXPECT_EQ(after->at("IRDATA%STATUS").substr(0, 2), "01");
+
+    // Closed, the editors show the unit again.
+    ASSERT_TRUE(page->click("#offline-close"));
+    ASSERT_TRUE(
+        program->driver().waitFor("return document.getElementById('offline-bar').hidden", 10000));
+    EXPECT_EQ(page->slotName(0), "Neue Box");
+    EXPECT_EQ(program->close(), 0);
 }

@@ -1,5 +1,7 @@
 #include "tests/host/e2e/editor_page.h"
 
+#include <cmath>
+
 namespace kx5::e2e {
 namespace {
 
@@ -8,6 +10,19 @@ picojson::array text(const std::string& s) {
 }
 
 } // namespace
+
+bool EditorPage::screenPoint(const std::string& css, int& x, int& y, double across, double down) {
+    const picojson::value r =
+        d_.execute("const e = document.querySelector(arguments[0]); if (!e) return null;"
+                   "e.scrollIntoView({block: 'nearest'}); const r = e.getBoundingClientRect();"
+                   "return [r.left + r.width * arguments[1], r.top + r.height * arguments[2]]",
+                   {picojson::value(css), picojson::value(across), picojson::value(down)});
+    if (!r.is<picojson::array>()) return false;
+    const auto window = d_.windowRect();
+    x = int(std::lround(window.at("x").get<double>() + r.get(0).get<double>()));
+    y = int(std::lround(window.at("y").get<double>() + r.get(1).get<double>()));
+    return true;
+}
 
 bool EditorPage::waitConnected(int timeoutMs) {
     return d_.waitFor("return document.getElementById('link-state')?.dataset.state === 'connected'",

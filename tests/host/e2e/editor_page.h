@@ -47,6 +47,11 @@ class EditorPage {
     // The slot's name and file name as the slot list shows them.
     std::string slotName(int slot);
     std::string slotFile(int slot);
+    // A point of the element on the screen, as fractions of its width and
+    // height from its top left corner (scrolled into view first); false
+    // when there is no such element.
+    bool screenPoint(const std::string& css, int& x, int& y, double across = 0.5,
+                     double down = 0.5);
 
   private:
     WebDriver& d_;

@@ -54,16 +54,7 @@ std::string LibraryPanel::status() {
 }
 
 bool LibraryPanel::screenPoint(const std::string& css, int& x, int& y) {
-    const picojson::value r =
-        d_.execute("const e = document.querySelector(arguments[0]); if (!e) return null;"
-                   "e.scrollIntoView({block: 'nearest'}); const r = e.getBoundingClientRect();"
-                   "return [r.left + r.width / 2, r.top + r.height / 2]",
-                   {picojson::value(css)});
-    if (!r.is<picojson::array>()) return false;
-    const auto window = d_.windowRect();
-    x = int(std::lround(window.at("x").get<double>() + r.get(0).get<double>()));
-    y = int(std::lround(window.at("y").get<double>() + r.get(1).get<double>()));
-    return true;
+    return EditorPage(d_).screenPoint(css, x, y);
 }
 
 bool LibraryPanel::clickRow(size_t row, bool control) {

@@ -28,8 +28,9 @@ export async function offerBackup(parameter, setting, title = 'Back up the unit'
 }
 
 // The restore dialog: what the file holds and what happens to the slots it
-// holds no data for. Resolves with { clearEmpty } or null.
-export async function confirmRestore(inspected) {
+// holds no data for. Resolves with { clearEmpty } or null; offerEdit adds
+// opening the file for editing instead ({ edit: true }).
+export async function confirmRestore(inspected, { offerEdit = false } = {}) {
     const c = inspected.contents;
     const slots = c.slots.map((n) => n - 1);
     const body = document.createElement('div');
@@ -50,8 +51,13 @@ export async function confirmRestore(inspected) {
         title: 'Restore this backup?',
         text: `The file holds the system settings, ${patches} and ${describeSlots(slots, c.names)}. They replace those in the unit, and each is read back to check it.`,
         body,
-        buttons: [{ label: 'Restore', value: 'go', primary: true }, { label: 'Cancel', value: 'cancel' }],
+        buttons: [
+            { label: 'Restore', value: 'go', primary: true },
+            ...(offerEdit ? [{ label: 'Edit the file instead', value: 'edit' }] : []),
+            { label: 'Cancel', value: 'cancel' },
+        ],
     });
+    if (go === 'edit') return { edit: true };
     if (go !== 'go') return null;
     return { clearEmpty: choice?.value === 'clear' };
 }

@@ -1,7 +1,7 @@
-// The editor on the unit link (app.js, composed in main.js): IR slots with loading and
-// preview, backups, patch and system editors, MIDI monitor.
-import { hex8, nibble } from '../link/sysex.js';
-import { UnitAddress } from '../link/product-setting.js';
+// The editor on the unit link (app.js, composed in main.js): IR slots with
+// loading and preview, backups (also edited without the unit), patch and
+// system editors with undo, compare and patch files, MIDI monitor, keyboard
+// shortcuts.
 import { ControlRouter } from '../ir/control-router.js';
 import { IrDataLoader } from '../ir/ir-loader.js';
 import { BackupSession } from '../backup/backup-session.js';
@@ -19,6 +19,14 @@ import { ProgressDialog } from './transfer-ui.js';
 import { Choice, PatchEdits } from './patch-edits.js';
 import { loadEvents, offerToFinishLoad } from './load-flow.js';
 import { SlotMarks } from '../ir/slot-marks.js';
+import { unitName } from '../ir/slot-name.js';
+import { EditSource, SourceKind, SourceSwitch } from '../params/edit-source.js';
+import { PatchTransfer } from '../patch/patch-transfer.js';
+import { FileDialogs, folderOf } from './file-dialogs.js';
+import { installPatchPanel } from './patch-panel.js';
+import { installBackupEditing } from './backup-editing.js';
+import { installShortcuts, showHelp } from './shortcuts.js';
+import { installNarrowLayout } from './narrow-layout.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -32,12 +40,15 @@ function installTabs() {
             $(t.getAttribute('aria-controls')).hidden = !on;
         }
     };
-    tabs.forEach((t, i) => {
+    tabs.forEach((t) => {
         t.addEventListener('click', () => select(t));
         t.addEventListener('keydown', (e) => {
             const step = e.key === 'ArrowRight' ? 1 : e.key === 'ArrowLeft' ? -1 : 0;
             if (!step) return;
-            const next = tabs[(i + step + tabs.length) % tabs.length];
+            // Tabs not shown at this window size are passed over.
+            const shown = tabs.filter((x) => x.offsetParent !== null);
+            const at = shown.indexOf(t);
+            const next = shown[(at + step + shown.length) % shown.length];
             select(next);
             next.focus();
         });
@@ -45,14 +56,10 @@ function installTabs() {
     return (id) => select($(id));
 }
 
-function folderOf(path) {
-    const i = String(path).lastIndexOf('/');
-    return i > 0 ? path.substring(0, i) : '';
-}
-
 async function main(kx5) {
     const { native, setting } = kx5;
     const selectTab = installTabs();
+    installNarrowLayout({ selectTab });
     // Connected and answering: a unit that went quiet is not edited.
     const connected = () => kx5.connection.connected && kx5.watch.state === 'connected';
     let lastPath = '';
@@ -67,7 +74,10 @@ async function main(kx5) {
         return false;
     };
 
-    installMonitor(kx5);
+    // The file dialogs of the parts that wait for their answer (made once
+    // the editor's own dialog handlers are in place).
+    let dialogs = null;
+    installMonitor(kx5, () => dialogs);
     installConnectionDialogs();
     const router = new ControlRouter(native);
     // After sleep or a change of MIDI devices the unit is checked again
@@ -125,10 +135,23 @@ async function main(kx5) {
     if (kx5.watch.unit) marks.useUnit(kx5.watch.unit.entity);
 
     const slotNameLine = (name, stereo) => nameLine(setting, name, stereo);
+
+    // A backup file open for editing shows its slots, not the unit's: a
+    // load into the unit waits until it is closed.
+    const notWhileEditing = () => {
+        if (!editing?.active) return false;
+        showDialog({ title: 'A backup file is open', text: 'The slots shown are the backup file\'s. Close the file (the bar above the slots) to load impulse responses into the unit.' });
+        return true;
+    };
+    let editing = null;
+
+    // Loads go into the unit: not while a backup file is open for editing.
     let slotList = null;
     const irLoading = installIrLoading({
-        kx5, native, setting, loader, waiter: loadWaiter, progress, ensureUnit, needUnit, connected,
-        busy: () => loader.busy || backup.busy, selectTab, remember, lastPath: () => lastPath,
+        kx5, native, setting, loader, waiter: loadWaiter, progress,
+        ensureUnit: async () => !notWhileEditing() && ensureUnit(),
+        needUnit: () => !notWhileEditing() && needUnit(),
+        connected, busy: () => loader.busy || backup.busy, selectTab, remember, lastPath: () => lastPath,
         slots: () => slotList, offerToFinish: () => offerToFinishLoad(loader),
     });
     const { startLoad } = irLoading;
@@ -166,7 +189,8 @@ async function main(kx5) {
         remember(path);
         const inspected = backup.inspect(path);
         if (!inspected) return;
-        const choice = await confirmRestore(inspected);
+        const choice = await confirmRestore(inspected, { offerEdit: true });
+        if (choice?.edit) return editing.open(path);
         if (choice && (await ensureUnit())) backup.restore(inspected, choice);
     };
     $('backup-button').addEventListener('click', async () => {
@@ -190,7 +214,12 @@ async function main(kx5) {
         if (irLoading.isAudioFile(path)) {
             irLoading.openHanded(path);
         } else if (path.toLowerCase().endsWith(`.${EXTENSION}`)) {
-            if (needUnit()) restore(path);
+            // Without a unit the file opens for editing.
+            if (connected()) restore(path);
+            else editing.open(path);
+        } else if (/\.syx$/i.test(path)) {
+            selectTab('tab-patch');
+            patchPanel.loadFile(path);
         } else {
             showError('unsupported');
         }
@@ -200,17 +229,23 @@ async function main(kx5) {
     const library = installLibrary({
         native, loader, showDialog, showError,
         loadFiles: irLoading.loadFiles,
-        chooseSlot: (paths) => (needUnit() ? irLoading.chooseSlot(paths) : null),
+        chooseSlot: (paths) => (!notWhileEditing() && needUnit() ? irLoading.chooseSlot(paths) : null),
         preview: (path) => irLoading.showFile(path),
     });
-    slotList = buildSlotList(kx5, {
+    dialogs = new FileDialogs(native);
+    // The editors show the unit, or a backup file opened for editing.
+    const unitSource = new EditSource({ kind: SourceKind.unit, label: 'the unit', parameter: kx5.parameter, canEdit: connected });
+    const view = new SourceSwitch(unitSource);
+    const offline = () => view.current.kind !== SourceKind.unit;
+    const slots = buildSlotList({ view, setting }, {
+        select: (slot) => { if (offline()) editing.showSlot(slot); },
+        show: (slot) => { if (!offline()) irLoading.show(slot); },
         load: (slot) => {
-            if (!needUnit()) return;
+            if (notWhileEditing() || !needUnit()) return;
             if (irLoading.chooseFiles(slot)) return;
             pendingDialog = { kind: 'ir', slot };
             native.fs.openfilename(JSON.stringify(['wav']), lastPath || undefined);
         },
-        show: (slot) => irLoading.show(slot),
         factory: async (slot) => {
             if (!needUnit() || loader.busy) return;
             const sets = loader.factorySets();
@@ -237,11 +272,13 @@ async function main(kx5) {
             if (go === 'go' && (await ensureUnit())) loader.loadFactory(slot, sets[Number(select.value)]);
         },
         drop: (slot, dataTransfer) => {
+            if (notWhileEditing()) return;
             if (library.drop(slot, dataTransfer)) return;
             if (loader.busy || irLoading.batch) return showError('busy');
             irLoading.dropped(slot);
         },
         rename: async (slot) => {
+            if (offline()) return editing.renameSlot(slot);
             if (!needUnit()) return;
             const input = document.createElement('input');
             input.type = 'text';
@@ -263,6 +300,7 @@ async function main(kx5) {
             }
         },
         initialize: async (slot) => {
+            if (offline()) return editing.clearSlot(slot);
             if (!needUnit()) return;
             const go = await showDialog({
                 title: `Clear slot ${slot + 1}?`, text: 'The slot\'s impulse response, name and file name are erased in the unit.',
@@ -274,53 +312,77 @@ async function main(kx5) {
             kx5.parameter.set(`IRDATA%STATUS%${slot}`, 0, false);
         },
     }, marks);
+    slotList = slots;
 
     // Patch edits are marked until written; leaving them asks first.
-    const edits = new PatchEdits({ kx5, badges: [$('patch-edited'), $('patch-edited-tab')] });
+    let patchPanel = null;
+    const edits = new PatchEdits({
+        kx5, badges: [$('patch-edited'), $('patch-edited-tab')],
+        writeTo: (n) => patchPanel.writeEdited(n, { confirm: false }),
+    });
     kx5.confirmLeave = async (what) => (await edits.ask(what)) !== Choice.cancel;
     kx5.watch.addListener((e) => { if (e.type === 'connected') edits.checkUnit(); });
     if (connected()) edits.checkUnit();
-    buildAreaEditor(kx5, $('patch-editor'), 'PATCH', connected, () => edits.set(true));
-    buildAreaEditor(kx5, $('system-editor'), 'SYSTEM', connected);
-    const patchTasks = () => kx5.parameter.readTasks(['SETUP%COMMON', ...kx5.map.areaBlocks('PATCH')]);
-    // The selector shows the patch the unit is editing.
-    const showCurrent = () => { $('patch-select').value = String(edits.current()); };
-    kx5.parameter.addObserver((blockId) => { if (blockId === 'SETUP%COMMON') showCurrent(); });
-    showCurrent();
-    $('patch-select').addEventListener('change', async () => {
-        const n = Number($('patch-select').value);
-        if (!needUnit() || kx5.readWrite.busy) return showCurrent();
-        $('patch-select').value = String(edits.current());
-        if ((await edits.ask('switch')) === Choice.cancel) return;
-        $('patch-select').value = String(n);
-        kx5.controller.dt1(nibble(UnitAddress.patchSelect), hex8(n));
-        kx5.parameter.set('SETUP%COMMON%0', n, false);
-        edits.set(false);
-        kx5.readWrite.readStart(patchTasks());
+    // An edit marks the patch; after an undo or redo the unit says whether
+    // its working patch is the stored one again.
+    unitSource.onEdited((e) => {
+        if (e.area !== 'PATCH') return;
+        if (e.kind === 'edit') edits.set(true);
+        else edits.checkUnit();
     });
-    $('patch-write').addEventListener('click', async () => {
-        if (!needUnit()) return;
-        const n = Number($('patch-select').value);
-        const go = await showDialog({
-            title: `Write to user patch ${n + 1}?`, text: 'The patch being edited replaces the stored one.',
-            buttons: [{ label: 'Write', value: 'go', primary: true }, { label: 'Cancel', value: 'cancel' }],
-        });
-        if (go !== 'go') return;
-        if (!(await edits.write(n))) showError('timeout', 'the patch was not written');
+    const patchEditor = buildAreaEditor(view, $('patch-editor'), 'PATCH');
+    const systemEditor = buildAreaEditor(view, $('system-editor'), 'SYSTEM');
+    const transfer = new PatchTransfer({
+        map: kx5.map, parameter: kx5.parameter, readWrite: kx5.readWrite, controller: kx5.controller,
+        isConnected: connected, isBusy: () => loader.busy || backup.busy,
     });
+    patchPanel = installPatchPanel({
+        kx5, view, unitSource, edits, transfer, dialogs, patchEditor, systemEditor,
+        needUnit, isBusy: () => loader.busy || backup.busy,
+        lastFolder: () => lastPath, remember,
+    });
+    editing = installBackupEditing({
+        kx5, view, unitSource, backup, dialogs, patchPanel, needUnit, ensureUnit, selectTab, slotNameLine,
+        preview: () => irLoading.preview,
+        unitName: (name) => unitName(name, setting.irDataNameLength).name,
+        lastFolder: () => lastPath, remember,
+    });
+
+    // Undo and redo follow the view: the system area on the System tab,
+    // the patch elsewhere.
+    const activeArea = () => ($('view-system').hidden ? view.current.patchArea() : 'SYSTEM');
+    installShortcuts({
+        // The selected slot's first button is its Load….
+        openWav: () => $('slot-list').querySelector('li[aria-current="true"] button')?.click(),
+        undo: () => patchPanel.undo(activeArea()),
+        redo: () => patchPanel.redo(activeArea()),
+        compare: () => { selectTab('tab-patch'); patchPanel.toggleCompare(); },
+        savePatch: () => { selectTab('tab-patch'); patchPanel.saveFile(); },
+        loadPatch: () => { selectTab('tab-patch'); patchPanel.loadFile(); },
+        backup: () => $('backup-button').click(),
+        restore: () => $('restore-button').click(),
+        editBackup: () => editing.openDialog(),
+        slots: () => slots.focus(),
+        tab1: () => selectTab('tab-preview'),
+        tab2: () => selectTab('tab-patch'),
+        tab3: () => selectTab('tab-system'),
+        tab4: () => selectTab('tab-monitor'),
+        tab5: () => { if ($('tab-library').offsetParent) selectTab('tab-library'); },
+    });
+    $('help-button').addEventListener('click', showHelp);
 
     // Closing the window with unsaved edits: the window asks the page
     // first; the page asks the user and closes the window itself.
     let leaving = false;
     let asking = false;
     window.$event.onclose = () => {
-        if (leaving || !edits.edited) return false;
+        if (leaving || (!edits.edited && !editing.changed)) return false;
         if (!asking) {
             asking = true;
             setTimeout(async () => {
-                const choice = await edits.ask('close');
+                const go = (await edits.ask('close')) !== Choice.cancel && (await editing.mayLeave('Closing the editor'));
                 asking = false;
-                if (choice === Choice.cancel) return;
+                if (!go) return;
                 leaving = true;
                 native.app.exit();
             }, 0);

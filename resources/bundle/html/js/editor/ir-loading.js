@@ -43,7 +43,7 @@ export function installIrLoading(editor) {
     const fileNameOf = (k) => editor.slots()?.fileName?.(k) ?? '';
 
     // The file in the preview, compared with what the slot holds now.
-    const showFile = (path, slot = editor.slots()?.selected ?? null) => {
+    const showFile = (path, slot = editor.slots()?.selected?.() ?? null) => {
         editor.selectTab('tab-preview');
         const facts = preview.showFile(path);
         preview.setOverlay(slot !== null && loadedName(slot) ? slot : null, loadedName(slot ?? -1));
@@ -53,7 +53,7 @@ export function installIrLoading(editor) {
     const startLoad = async (slot, path) => {
         if (!(await editor.ensureUnit())) return;
         editor.remember(path);
-        editor.slots()?.select(slot);
+        editor.slots()?.select(slot, false);
         const facts = showFile(path, slot);
         const name = String(path).split('/').pop();
         const replaces = loadedName(slot);
@@ -74,7 +74,7 @@ export function installIrLoading(editor) {
         if (paths.length === 1) return startLoad(slot, paths[0]);
         if (loader.busy || batch) return showError('busy');
         editor.remember(paths[0]);
-        editor.slots()?.select(slot);
+        editor.slots()?.select(slot, false);
         editor.selectTab('tab-preview');
         return loadBatch({
             ...editor, parameter, preview,

@@ -10,10 +10,13 @@ import { showDialog } from './dialogs.js';
 export const Choice = Object.freeze({ write: 'write', discard: 'discard', cancel: 'cancel' });
 
 export class PatchEdits {
-    // badges: elements shown while there are unsaved edits.
-    constructor({ kx5, badges = [] }) {
+    // badges: elements shown while there are unsaved edits; writeTo(n),
+    // when given, writes into user patch n instead of write() (resolves
+    // true once the unit holds it).
+    constructor({ kx5, badges = [], writeTo = null }) {
         this.kx5 = kx5;
         this.badges = badges;
+        this.writeTo = writeTo;
         this.edited = false;
     }
 
@@ -71,7 +74,11 @@ export class PatchEdits {
             ],
         });
         if (answer !== Choice.write) return answer;
-        if (await this.write(n)) return Choice.write;
+        const written = this.writeTo ? await this.writeTo(n) : await this.write(n);
+        if (written) {
+            this.set(false);
+            return Choice.write;
+        }
         await showDialog({ title: 'Not written', text: 'The unit did not confirm the write. The edits are still unsaved.' });
         return Choice.cancel;
     }

@@ -16,7 +16,7 @@ const SHOWN_SECONDS = 0.5; // what the unit uses
 
 const curveOf = (samples, rate) => relativeTo1k(frequencyResponse(samples, rate, CURVE_POINTS));
 
-function fact(dl, label, value) {
+export function fact(dl, label, value) {
     const dt = document.createElement('dt');
     dt.textContent = label;
     const dd = document.createElement('dd');
@@ -95,6 +95,7 @@ export class IrPreview {
     // Shows a file as the conversion will take it; returns its facts, or
     // null when it cannot be used (the reason is shown).
     showFile(path, { channel = 0 } = {}) {
+        this.token++;
         const name = String(path).split('/').pop();
         const prepared = prepareSource(this.native, path);
         let wav = null;
@@ -206,6 +207,20 @@ export class IrPreview {
         return true;
     }
 
+    // Shows coefficients that are not the unit's (a slot of a backup file
+    // open for editing); false when they hold no impulse response.
+    showSlotWords(slot, words, { name = '', file = '', where = '' } = {}) {
+        this.token++;
+        const h = impulseFromWords(words);
+        if (!h) {
+            this.showEmpty(`Slot ${slot + 1} of ${where} holds no impulse response.`);
+            return false;
+        }
+        this.shown = { kind: 'slot', slot, name, file, impulse: h, curve: curveOf(h, UNIT_RATE), origin: 'file', where };
+        this.render();
+        return true;
+    }
+
     // The slot whose current IR is drawn over a file's curve (null: none).
     async setOverlay(slot, name = '') {
         const token = ++this.overlayToken;
@@ -244,11 +259,11 @@ export class IrPreview {
             }
         } else {
             $('preview-name').textContent = `Slot ${s.slot + 1}: ${s.name || '(no name)'}`;
+            if (s.where) fact(facts, 'In', s.where);
             if (s.file) fact(facts, 'File', s.file);
-            fact(facts, 'Rate', '96 kHz (as the unit holds it)');
-            $('preview-notice').textContent = message || (s.origin === 'unit'
-                ? 'Read back from the unit.'
-                : 'As the last load wrote it (verified).');
+            fact(facts, 'Rate', `96 kHz (as the ${s.where ? 'slot' : 'unit'} holds it)`);
+            const origins = { unit: 'Read back from the unit.', load: 'As the last load wrote it (verified).', file: `As ${s.where} holds it (not the unit).` };
+            $('preview-notice').textContent = message || origins[s.origin] || '';
         }
         this.draw();
         this.onShown(s);
@@ -271,7 +286,7 @@ export class IrPreview {
                 channels: [{ samples: s.impulse, color: COLORS.slot }], rate: UNIT_RATE, seconds, db: this.view.db,
                 title: this.waveTitle(seconds),
             });
-            drawResponse(response, [{ points: s.curve, color: COLORS.slot, label: `slot ${s.slot + 1} as the unit holds it` }]);
+            drawResponse(response, [{ points: s.curve, color: COLORS.slot, label: `slot ${s.slot + 1} as ${s.where ? 'the file' : 'the unit'} holds it` }]);
             return;
         }
         const data = s.wav.data;

@@ -69,7 +69,7 @@ export class AddressMap {
                     const param = {
                         id: id + SEP + offset, block: id, name, offset, code, bytes,
                         init: p.init ?? (isNumericCode(code) ? 0 : ''), ofs: p.ofs ?? 0,
-                        min: p.min, max: p.max, unit: p.unit,
+                        min: p.min, max: p.max, unit: p.unit, refers: p.refers,
                         values: p.values ?? (p.list ? this.definition.lists?.[p.list] : undefined),
                     };
                     block.params.push(param);

@@ -4,6 +4,8 @@ import { CMD_DT1, SYSEX_START, dt1Payload, hex8, nibble } from '../link/sysex.js
 import { applyOfs, codeBytes, decodeValue, encodeValue, isNumericCode, removeOfs } from './size-codes.js';
 
 export const SYSEX_MAXLEN = 128;
+// Data bytes in one DT1 that writes a longer range.
+export const WRITE_PIECE = 240;
 
 // "BLOCK%ID%12" -> ["BLOCK%ID", 12]
 export function splitParamId(paramId) {
@@ -93,6 +95,37 @@ export class Parameter {
     set(paramId, value, send = true) {
         const p = this.map.param(paramId);
         return p ? this.setValue(paramId, p.code, p.ofs, value, send) : false;
+    }
+
+    // The stored bytes of a parameter (hex texts).
+    bytesOf(paramId) {
+        const p = this.map.param(paramId);
+        const data = p ? this.paramSet[p.block] : null;
+        return data ? data.slice(p.offset, p.offset + p.bytes) : [];
+    }
+
+    // Stores bytes at an offset of a block and, when send is set, sends them
+    // as DT1 (an undo, a compare, a patch loaded into the patch being
+    // edited). A variable block ends after them, as in the unit.
+    write(blockId, offset, hexes, send = true) {
+        const block = this.map.block(blockId);
+        const data = this.paramSet[blockId];
+        const limit = block ? Math.abs(block.size) : 0;
+        if (!block || !data || offset < 0 || offset + hexes.length > limit) return false;
+        if (block.size < 0) {
+            if (offset > data.length) return false;
+            data.length = offset;
+            data.push(...hexes);
+        } else {
+            data.splice(offset, hexes.length, ...hexes);
+        }
+        if (send && this.controller) {
+            for (let i = 0; i < hexes.length; i += WRITE_PIECE) {
+                this.controller.dt1(block.absolute + offset + i, hexes.slice(i, i + WRITE_PIECE).join(''));
+            }
+        }
+        this.notify(blockId, offset, offset + hexes.length);
+        return true;
     }
 
     // Sends the stored bytes of a range as one DT1, cut at the block's end.
