@@ -5,19 +5,11 @@
 // is the bundle's, or the user's own DI recording.
 import { matchLevels, takeRequest } from '../ir/audition-levels.js';
 import { bundleDataFolder } from '../ir/bundle-data.js';
+import { parseObject as parse } from '../ir/ir-source.js';
 const fileName = (path) => String(path).split('/').pop();
 
 const $ = (id) => document.getElementById(id);
 const TAKES = ['a', 'b'];
-
-function parse(text) {
-    try {
-        const v = JSON.parse(text);
-        return v && typeof v === 'object' ? v : null;
-    } catch {
-        return null;
-    }
-}
 
 function button(id, text, title) {
     const b = document.createElement('button');

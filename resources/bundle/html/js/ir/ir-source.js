@@ -10,7 +10,8 @@ export function isAudioFile(path) {
     return !!m && AUDIO_EXTENSIONS.includes(m[1].toLowerCase());
 }
 
-function parse(text) {
+// The object a host answer's JSON text holds, or null.
+export function parseObject(text) {
     try {
         const v = JSON.parse(text);
         return v && typeof v === 'object' ? v : null;
@@ -31,7 +32,7 @@ function call(fn) {
 // or { ok: false, reason }.
 export function describeSource(native, path) {
     if (typeof native?.irfile?.describe !== 'function') return { ok: true, direct: true };
-    const a = parse(call(() => native.irfile.describe(String(path))));
+    const a = parseObject(call(() => native.irfile.describe(String(path))));
     if (!a) return { ok: false, reason: 'the host gave no description' };
     if (!a.result) return { ok: false, reason: a.reason || 'not an audio file' };
     return { ok: true, ...a };
@@ -43,7 +44,7 @@ export function prepareSource(native, path, mode = '') {
     if (typeof native?.irfile?.prepare !== 'function') {
         return { ok: true, path, decoded: false, mixed: false, cut: false, source: null };
     }
-    const a = parse(call(() => (mode ? native.irfile.prepare(String(path), mode) : native.irfile.prepare(String(path)))));
+    const a = parseObject(call(() => (mode ? native.irfile.prepare(String(path), mode) : native.irfile.prepare(String(path)))));
     if (!a) return { ok: false, reason: 'the host did not prepare it' };
     if (!a.result) return { ok: false, reason: a.reason || 'not an audio file' };
     return { ok: true, path: a.path, decoded: !!a.decoded, mixed: !!a.mixed, cut: !!a.cut, source: a.source ?? null };
