@@ -145,3 +145,36 @@ test('the user\'s own DI recording replaces the phrase; a file the host refuses 
     assert.match(elements.get('audition-note').textContent, /broken\.wav cannot be heard: not an audio file/);
     assert.ok(!calls.some((c) => c[0] === 'play'));
 });
+
+test('the slot the file would replace can be B, written as a float WAVE file of what the unit holds', async () => {
+    const elements = fakeDocument();
+    const { Audition } = await import('../../resources/bundle/html/js/editor/audition.js');
+    const { parseWav, hexToBytes } = await import('../../resources/bundle/html/js/ir/wav-preview.js');
+    const { native, calls } = fakeHost();
+    const written = {};
+    native.fs = { path: (key) => (key === 'temporary' ? '/run/kx5/' : ''), writeData: (p, hex) => { written[p] = hex; } };
+    const impulse = Float32Array.from([0.5, -0.25, 0.125, 0]);
+    let overlay = null;
+    const audition = new Audition({
+        native, current: () => ({ kind: 'file', path: '/irs/quiet.wav', channel: null }), overlay: () => overlay, builtInPhrase: '/bundle/di.wav',
+    });
+    audition.shown();
+    assert.equal(elements.get('audition-slot').hidden, true, 'no slot to compare with');
+    overlay = { slot: 2, name: 'Old Cab', impulse };
+    audition.shown();
+    assert.equal(elements.get('audition-slot').hidden, false);
+    elements.get('audition-slot').click();
+    const wav = parseWav(hexToBytes(written['/run/kx5/audition-slot-3.wav']));
+    assert.equal(wav.sampleRate, 96000);
+    assert.equal(wav.channels, 1);
+    assert.equal(wav.format, 3);
+    assert.deepEqual(Array.from(wav.data[0]), Array.from(impulse));
+    assert.match(elements.get('audition-b').textContent, /slot 3 \(Old Cab\)/);
+    native.audition.load = (t, json) => {
+        calls.push(['load', t, JSON.parse(json).path]);
+        return JSON.stringify({ result: 1, rms: -25, peak: -12, rate: 48000, frames: 1000 });
+    };
+    elements.get('audition-b').click();
+    assert.deepEqual(calls.filter((c) => c[0] === 'load').map((c) => c.slice(1)), [['a', '/irs/quiet.wav'], ['b', '/run/kx5/audition-slot-3.wav']]);
+    assert.deepEqual(calls.at(-1), ['play', 'b']);
+});

@@ -6,6 +6,8 @@
 import { matchLevels, takeRequest } from '../ir/audition-levels.js';
 import { bundleDataFolder } from '../ir/bundle-data.js';
 import { parseObject as parse } from '../ir/ir-source.js';
+import { UNIT_RATE } from '../ir/coefficient-response.js';
+import { floatWaveHex } from '../ir/wav-writer.js';
 const fileName = (path) => String(path).split('/').pop();
 
 const $ = (id) => document.getElementById(id);
@@ -23,8 +25,10 @@ function button(id, text, title) {
 export class Audition {
     // current() -> what the preview shows ({ kind: 'file', path, channel } or
     // a slot, or null). builtInPhrase: the bundle's DI phrase (a path).
-    constructor({ native, current, builtInPhrase = defaultPhrase() }) {
-        Object.assign(this, { native, current, builtInPhrase });
+    // overlay() -> the slot drawn over the file ({ slot, name, impulse at
+    // UNIT_RATE }) or null: it can be B as the unit holds it.
+    constructor({ native, current, overlay = () => null, builtInPhrase = defaultPhrase() }) {
+        Object.assign(this, { native, current, overlay, builtInPhrase });
         this.available = typeof native?.audition?.load === 'function';
         this.phrase = null; // { path, own }
         this.takes = [null, null]; // { path, channel, key, levels }
@@ -41,6 +45,7 @@ export class Audition {
             a: button('audition-a', '▶ A', 'Hear the DI phrase through this file'),
             b: button('audition-b', '▶ B', 'Hear the DI phrase through the file kept as B'),
             keep: button('audition-keep', 'Keep as B', 'Keep this file to compare others with'),
+            slot: button('audition-slot', 'Slot as B', 'Compare with what the slot holds now'),
             stop: button('audition-stop', '■', 'Stop'),
             source: button('audition-source', 'DI…', 'Play your own DI recording instead of the built-in phrase'),
             note: document.createElement('span'),
@@ -56,11 +61,12 @@ export class Audition {
         const title = document.createElement('span');
         title.className = 'audition-title';
         title.textContent = 'Hear it';
-        root.replaceChildren(title, this.ui.a, this.ui.b, this.ui.stop, loop, this.ui.keep, this.ui.source, this.ui.note);
+        root.replaceChildren(title, this.ui.a, this.ui.b, this.ui.stop, loop, this.ui.keep, this.ui.slot, this.ui.source, this.ui.note);
         this.ui.a.addEventListener('click', () => this.play(0));
         this.ui.b.addEventListener('click', () => this.play(1));
         this.ui.stop.addEventListener('click', () => this.stop());
         this.ui.keep.addEventListener('click', () => this.keepAsB());
+        this.ui.slot.addEventListener('click', () => this.slotAsB());
         this.ui.source.addEventListener('click', () => this.chooseOwnPhrase());
         this.update();
     }
@@ -97,9 +103,13 @@ export class Audition {
         const a = this.fileOf(0);
         const b = this.takes[1];
         this.ui.b.disabled = !b;
-        this.ui.b.title = b ? `Hear the DI phrase through ${fileName(b.path)}` : 'Keep a file as B first';
-        this.ui.b.textContent = b ? `▶ B: ${fileName(b.path)}` : '▶ B';
+        const bName = b ? b.label ?? fileName(b.path) : '';
+        this.ui.b.title = b ? `Hear the DI phrase through ${bName}` : 'Keep a file or the slot as B first';
+        this.ui.b.textContent = b ? `▶ B: ${bName}` : '▶ B';
         this.ui.keep.disabled = !a;
+        const over = this.overlay();
+        this.ui.slot.hidden = !over?.impulse;
+        if (over) this.ui.slot.textContent = `Slot ${over.slot + 1} as B`;
         this.ui.a.setAttribute('aria-pressed', String(this.playing === 0));
         this.ui.b.setAttribute('aria-pressed', String(this.playing === 1));
         this.ui.source.textContent = this.phrase?.own ? `DI: ${fileName(this.phrase.path)}` : 'DI…';
@@ -109,6 +119,20 @@ export class Audition {
         const a = this.fileOf(0);
         if (!a) return;
         this.takes[1] = { ...a, key: '', levels: null };
+        this.update();
+    }
+
+    // What the slot holds now, as the unit holds it (96 kHz), written into
+    // the private temp folder for the host to play.
+    slotAsB() {
+        const over = this.overlay();
+        if (!over?.impulse) return;
+        const folder = this.call(() => this.native.fs.path('temporary'));
+        if (!folder) return;
+        const path = `${folder}${folder.endsWith('/') ? '' : '/'}audition-slot-${over.slot + 1}.wav`;
+        if (this.call(() => this.native.fs.writeData(path, floatWaveHex(over.impulse, UNIT_RATE))) === null) return;
+        const label = `slot ${over.slot + 1}${over.name ? ` (${over.name})` : ''}`;
+        this.takes[1] = { path, channel: 0, key: '', levels: null, label };
         this.update();
     }
 

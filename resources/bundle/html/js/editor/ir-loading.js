@@ -36,7 +36,7 @@ export function installIrLoading(editor) {
     });
     let audition = null;
     const preview = new IrPreview({ native, slotIr: (k) => slotIr.get(k), onShown: () => audition?.shown() });
-    audition = new Audition({ native, current: () => preview.current });
+    audition = new Audition({ native, current: () => preview.current, overlay: () => preview.overlay });
     let batch = null;
     const loadedName = (k) => (parameter.get(`IRDATA%STATUS%${k}`) === 1
         ? String(parameter.get(`IRDATA(${k + 1})%NAME%0`)).trimEnd() : '');

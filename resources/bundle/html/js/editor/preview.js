@@ -226,13 +226,15 @@ export class IrPreview {
         const token = ++this.overlayToken;
         if (slot === null || slot === undefined) {
             this.overlay = null;
-            return this.draw();
+            this.draw();
+            return this.onShown(this.shown);
         }
         const ir = await this.slotIr(slot);
         if (token !== this.overlayToken) return;
         const h = impulseFromWords(ir?.words);
-        this.overlay = h ? { slot, name, curve: curveOf(h, UNIT_RATE) } : null;
+        this.overlay = h ? { slot, name, impulse: h, curve: curveOf(h, UNIT_RATE) } : null;
         this.draw();
+        this.onShown(this.shown);
     }
 
     render(message = '') {
