@@ -72,6 +72,15 @@ TEST(AuditionRendering, TheIrIsWhatTheConversionTakesAtThePhrasesRate) {
         sum44 += v;
     EXPECT_NEAR(sum44 * 48000 / 44100, sum48, 0.01 * sum48);
 
+    // A slot's IR as the page writes it: 32-bit float at 96 kHz.
+    test::writeFile(dir.file("slot.wav"),
+                    test::simpleWave({3, 1, 96000, 32}, {0.5, -0.25, 0.125, 0.0625}));
+    auto slot = readAuditionIr(dir.file("slot.wav"), 0, dir.path());
+    ASSERT_TRUE(std::holds_alternative<MonoSound>(slot)) << std::get<SourceRefusal>(slot).reason;
+    EXPECT_EQ(std::get<MonoSound>(slot).rate, 96000u);
+    EXPECT_EQ(std::get<MonoSound>(slot).samples,
+              (std::vector<float>{0.5f, -0.25f, 0.125f, 0.0625f}));
+
     // A silent file has nothing to play.
     test::writeFile(dir.file("silent.wav"),
                     test::simpleWave({1, 1, 48000, 16}, std::vector<double>(480, 0.0)));
