@@ -125,10 +125,24 @@ test('A is the file shown, B the file kept; each is rendered once and both play 
     native.audition.events.ended();
     assert.equal(elements.get('audition-b').attributes['aria-pressed'], 'false');
 
-    // A slot in the preview: nothing to hear.
+    // A plays the file shown: another file ends it, B goes on.
+    elements.get('audition-a').click();
+    assert.deepEqual(calls.at(-1), ['play', 'a']);
+    shown = { kind: 'file', path: '/irs/quiet.wav', channel: null };
+    audition.shown();
+    assert.deepEqual(calls.at(-1), ['stop']);
+    assert.equal(elements.get('audition-a').attributes['aria-pressed'], 'false');
+    elements.get('audition-b').click();
+    calls.length = 0;
+    shown = { kind: 'file', path: '/irs/loud.wav', channel: 'mix' };
+    audition.shown();
+    assert.deepEqual(calls, []);
+
+    // A slot in the preview: nothing to hear, and B stops.
     shown = { kind: 'slot', slot: 2 };
     audition.shown();
     assert.equal(elements.get('audition').hidden, true);
+    assert.deepEqual(calls.at(-1), ['stop']);
 });
 
 test('the user\'s own DI recording replaces the phrase; a file the host refuses says why', async () => {

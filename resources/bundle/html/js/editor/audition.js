@@ -89,6 +89,12 @@ export class Audition {
         if (!this.available) return;
         const s = this.current();
         $('audition').hidden = s?.kind !== 'file';
+        // A plays the file shown: another file ends it; nothing is played
+        // while the controls are away.
+        const a = this.fileOf(0);
+        const heard = this.takes[0];
+        const aChanged = this.playing === 0 && (a?.path !== heard?.path || a?.channel !== heard?.channel);
+        if (aChanged || (this.playing !== null && s?.kind !== 'file')) this.stop();
         this.update();
     }
 
