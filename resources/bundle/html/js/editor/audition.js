@@ -5,7 +5,7 @@
 // is the bundle's, or the user's own DI recording.
 import { matchLevels, takeRequest } from '../ir/audition-levels.js';
 import { bundleDataFolder } from '../ir/bundle-data.js';
-import { parseObject as parse } from '../ir/ir-source.js';
+import { AUDIO_EXTENSIONS, parseObject as parse } from '../ir/ir-source.js';
 import { UNIT_RATE } from '../ir/coefficient-response.js';
 import { floatWaveHex } from '../ir/wav-writer.js';
 const fileName = (path) => String(path).split('/').pop();
@@ -175,7 +175,7 @@ export class Audition {
             const paths = parse(json);
             if (Array.isArray(paths) && typeof paths[0] === 'string') this.usePhrase(paths[0], true);
         };
-        this.native.irfile.openfiles(JSON.stringify(['wav', 'flac', 'aif', 'aiff', 'mp3', 'm4a', 'ogg']));
+        this.native.irfile.openfiles(JSON.stringify(AUDIO_EXTENSIONS));
     }
 
     // Renders take `which` for the file it stands for (the host keeps a
