@@ -3,6 +3,7 @@
 // unit kx5-sim as its only peer, WebKitWebDriver doing what a user does.
 // What the unit holds afterwards is read from its memory dump. Screenshots
 // and logs go to the artifacts folder.
+#include "tests/audio/pulse_server.h"
 #include "tests/host/e2e/editor_page.h"
 #include "tests/host/e2e/library_panel.h"
 #include "tests/host/e2e/program_under_test.h"
@@ -150,6 +151,8 @@ class EditorWithUnit : public SharedWorldTest {
         options.arguments = {"--no-simulated-unit"};
         options.environment = jackEnvironment();
         options.environment["KX5_MIDI_API"] = "jack";
+        for (const auto& [key, value] : extraEnvironment)
+            options.environment[key] = value;
         program =
             std::make_unique<ProgramUnderTest>(*world, home, name + "-program", std::move(options));
         if (!program->ready()) return false;
@@ -308,6 +311,7 @@ class EditorWithUnit : public SharedWorldTest {
     std::unique_ptr<ChildProcess> sim;
     std::unique_ptr<ProgramUnderTest> program;
     std::unique_ptr<EditorPage> page;
+    std::map<std::string, std::string> extraEnvironment;
 };
 
 // Bytes 0-9 of SYSTEM%COMMON are its parameters in map order; KNOB MODE is
@@ -387,10 +391,15 @@ std::vector<uint32_t> expectedWords(const std::string& path, const std::string& 
     return wordsOfCoefficientFile(readWholeFile(file).value_or(""));
 }
 
-// Five files of five formats picked together and dropped on slot 3: one
-// confirmation lists each file with its slot, length and rate and what it
-// replaces; each lands verified, as the conversion makes it; one summary.
-TEST_F(EditorWithUnit, FiveFilesOfEveryFormatLandVerifiedInSlotsThreeToSeven) {
+// Five files of five formats: the first heard through the built-in DI
+// phrase on the computer's output (a private PulseAudio server's null
+// sink); then all picked together and dropped on slot 3: one confirmation
+// lists each file with its slot, length and rate and what it replaces;
+// each lands verified, as the conversion makes it; one summary.
+TEST_F(EditorWithUnit, FiveFilesOfEveryFormatAreHeardAndLandVerifiedInSlotsThreeToSeven) {
+    kx5::test::PulseServer pulse;
+    ASSERT_TRUE(pulse.running()) << pulse.log();
+    extraEnvironment = {{"PULSE_SERVER", pulse.serverAddress()}};
     const std::string pack = files + "/Pack";
     std::filesystem::create_directories(pack);
     const std::string base = files + "/base.wav";
@@ -430,6 +439,45 @@ TEST_F(EditorWithUnit, FiveFilesOfEveryFormatLandVerifiedInSlotsThreeToSeven) {
     ASSERT_TRUE(library.addFolder(pack, kWait));
     ASSERT_TRUE(library.waitRows(5, kWait)) << library.status();
     ASSERT_EQ(library.rowNames(), names);
+
+    // The row shown in the preview, heard: the sink plays until Stop.
+    ASSERT_TRUE(library.clickRow(0));
+    ASSERT_TRUE(program->driver().waitFor(
+        "return document.getElementById('preview-name').textContent === '1 Plain.wav'", kWait));
+    kx5::test::MonitorCapture monitor;
+    ASSERT_TRUE(monitor.ok());
+    ASSERT_TRUE(monitor.waitUntilRecording());
+    ASSERT_TRUE(page->click("#audition-a"));
+    const auto pressed = [&](const std::string& state) {
+        return program->driver().waitFor("return document.getElementById('audition-a')"
+                                         ".getAttribute('aria-pressed') === '" +
+                                             state + "'",
+                                         kWait);
+    };
+    ASSERT_TRUE(pressed("true")) << program->driver()
+                                        .execute("return document.getElementById("
+                                                 "'audition-note').textContent")
+                                        .to_str();
+    EXPECT_TRUE(kx5::test::waitUntil([&] {
+        for (int16_t v : monitor.samples())
+            if (std::abs(v) > 300) return true;
+        return false;
+    })) << "the sink stayed silent";
+    shot("heard");
+    ASSERT_TRUE(page->click("#audition-stop"));
+    ASSERT_TRUE(pressed("false"));
+    // B: what slot 4 (selected) holds now, as the unit holds it.
+    ASSERT_TRUE(page->click("#audition-slot"));
+    ASSERT_TRUE(page->click("#audition-b"));
+    EXPECT_TRUE(program->driver().waitFor(
+        "return document.getElementById('audition-b').getAttribute('aria-pressed') === 'true' && "
+        "document.getElementById('audition-b').textContent.includes('slot 4 (base)')",
+        kWait))
+        << program->driver()
+               .execute("return document.getElementById('audition-note').textContent")
+               .to_str();
+    ASSERT_TRUE(page->click("#audition-stop"));
+
     for (size_t r = 0; r < names.size(); ++r)
         ASSERT_TRUE(library.clickRow(r, r > 0));
     shot("batch-selected");
