@@ -7,8 +7,10 @@
 #include "audio/modules/native_call_sampler.h"
 #include "audio/players/audio_player.h"
 #include "audio/players/audio_recorder.h"
+#include "audition/native_call_audition.h"
 #include "bridge/javascript_interface.h"
 #include "ir/ir_commands.h"
+#include "irfile/native_call_irfile.h"
 #include "library/native_call_library.h"
 #include "midi/midi_client.h"
 #include "midi/midi_system.h"
@@ -134,6 +136,8 @@ void NativeHost::createModules() {
     add(std::make_unique<NativeCall_sh>(o));
     add(std::make_unique<NativeCall_util>(o));
     add(std::make_unique<NativeCall_library>(o));
+    add(std::make_unique<NativeCall_irfile>(o));
+    add(std::make_unique<NativeCall_audition>(o));
 }
 
 } // namespace kx5

@@ -11,6 +11,16 @@ namespace kx5 {
 
 using conversion::kBufferLength;
 
+bool conversionTakes(const CWaveFile& wave) {
+    const uint64_t samples = uint64_t(wave.frames()) * wave.channels();
+    const uint32_t rate = wave.sampleRate();
+    // Every announced sample must be present, as a full read would require.
+    if (wave.bytesPerSample() == 0 || samples == 0 ||
+        samples * wave.bytesPerSample() > wave.dataBytesPresent())
+        return false;
+    return rate != 0 && rate <= uint32_t(std::numeric_limits<int32_t>::max());
+}
+
 LoadResult loadConversionSource(const std::string& path, int channel, ConversionState& s) {
     CWaveFile wave;
     switch (wave.open(path)) {
@@ -21,16 +31,10 @@ LoadResult loadConversionSource(const std::string& path, int channel, Conversion
     case CWaveFile::OpenResult::Opened:
         break;
     }
+    if (!conversionTakes(wave)) return LoadResult::Unsupported;
     const uint32_t channels = wave.channels();
     const uint64_t frames = wave.frames();
-    const uint64_t samples = frames * channels;
     const uint32_t rate = wave.sampleRate();
-    // Every announced sample must be present, as a full read would require.
-    if (wave.bytesPerSample() == 0 || samples == 0 ||
-        samples * wave.bytesPerSample() > wave.dataBytesPresent())
-        return LoadResult::Unsupported;
-    if (rate == 0 || rate > uint32_t(std::numeric_limits<int32_t>::max()))
-        return LoadResult::Unsupported;
 
     const uint32_t offset = (channels == 2 && channel == 1) ? 1 : 0;
     constexpr uint32_t kBlockFrames = 4096;

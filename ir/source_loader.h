@@ -9,7 +9,15 @@
 
 namespace kx5 {
 
+class CWaveFile;
+
 enum class LoadResult { Loaded, NotFound, Unsupported };
+
+// True when the conversion reads an opened file as it stands: a sample
+// format it converts, every sample its header announces present, a rate it
+// can use. Files it does not take are decoded into a plain copy first
+// (irfile/).
+bool conversionTakes(const CWaveFile& wave);
 
 // channel 1 picks the second channel of a stereo file, anything else the
 // first. Unsupported: not a readable PCM/float mono or stereo file, fewer

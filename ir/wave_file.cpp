@@ -82,6 +82,10 @@ uint64_t CWaveFile::dataBytesPresent() const {
     return std::min<uint64_t>(data_->size(), inFile);
 }
 
+uint32_t CWaveFile::dataSize() const {
+    return data_ ? data_->size() : 0;
+}
+
 namespace {
 
 double convertSample(const unsigned char* p, uint32_t tag, uint32_t bits) {

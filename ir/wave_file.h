@@ -35,6 +35,8 @@ class CWaveFile {
     uint32_t bytesPerSample() const;
     // Bytes of the "data" chunk that the file really holds.
     uint64_t dataBytesPresent() const;
+    // The "data" chunk's size as its header gives it.
+    uint32_t dataSize() const;
 
     uint16_t channels() const { return channels_; }
     uint32_t bitsPerSample() const { return bitsPerSample_; }

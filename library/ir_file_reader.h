@@ -1,6 +1,7 @@
 // The one place that knows audio file formats for the library: which names
 // are candidates, and reading a candidate's description and its first
-// samples. Another container (AIFF, FLAC, extensible WAV...) is added here.
+// samples, as the conversion will see them (irfile/audio_source: WAVE of
+// every kind, AIFF, FLAC).
 #pragma once
 
 #include <cstdint>
@@ -12,7 +13,7 @@
 namespace kx5 {
 
 struct IrAudio {
-    std::string format; // "wav-pcm", "wav-float"
+    std::string format; // "wav-pcm", "wav-float", "aiff-pcm", "flac-pcm"...
     uint32_t sampleRate = 0;
     uint32_t bits = 0;
     uint32_t channels = 0;

@@ -25,6 +25,16 @@ class AudioFileReader {
     // True when the container is RIFF WAVE.
     bool isWaveFile() const { return isWave_; }
     double durationSeconds() const { return duration_; }
+    // The container's short name ("wav", "aiff", "flac"...) and the codec.
+    const char* containerName() const;
+    AVCodecID codecId() const;
+    // The decoder's own sample format (what setOutput converts from).
+    AVSampleFormat decodedFormat() const;
+    // Bits of each stored sample as the codec reports them; 0 when unknown.
+    int storedBits() const;
+    // The length in frames at the stream's rate when the container says so
+    // (-1 when it does not).
+    int64_t lengthFrames() const;
 
     // Output layout from now on: packed samples of the given format
     // (AV_SAMPLE_FMT_U8, S16, S32 or FLT). A mono source feeding two output

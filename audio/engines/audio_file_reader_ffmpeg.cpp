@@ -118,6 +118,31 @@ std::unique_ptr<AudioFileReader> AudioFileReader::open(const std::string& path) 
     return r;
 }
 
+const char* AudioFileReader::containerName() const {
+    return format_->iformat->name;
+}
+
+AVCodecID AudioFileReader::codecId() const {
+    return format_->streams[stream_]->codecpar->codec_id;
+}
+
+AVSampleFormat AudioFileReader::decodedFormat() const {
+    return decoder_->sample_fmt;
+}
+
+int AudioFileReader::storedBits() const {
+    const AVCodecParameters* par = format_->streams[stream_]->codecpar;
+    if (par->bits_per_raw_sample > 0) return par->bits_per_raw_sample;
+    if (par->bits_per_coded_sample > 0) return par->bits_per_coded_sample;
+    return av_get_bits_per_sample(par->codec_id);
+}
+
+int64_t AudioFileReader::lengthFrames() const {
+    const AVStream* st = format_->streams[stream_];
+    if (st->duration == AV_NOPTS_VALUE || st->duration <= 0) return -1;
+    return av_rescale_q(st->duration, st->time_base, AVRational{1, decoder_->sample_rate});
+}
+
 bool AudioFileReader::setOutput(int channels, int sampleRate, AVSampleFormat sampleFormat) {
     if (channels <= 0 || channels > 64 || sampleRate <= 0) return false;
     AVChannelLayout in{}, out{};

@@ -35,6 +35,7 @@ std::unique_ptr<PulsePlayback> PulsePlayback::open(const Config& config, Fill fi
     if (!p->stream_) return nullptr;
     pa_stream_set_state_callback(p->stream_, onState, p.get());
     pa_stream_set_write_callback(p->stream_, onWrite, p.get());
+    pa_stream_set_underflow_callback(p->stream_, onUnderflow, p.get());
     pa_buffer_attr attr;
     attr.maxlength = static_cast<uint32_t>(-1);
     attr.tlength = static_cast<uint32_t>(config.bufferBytes * config.bufferCount);
@@ -66,6 +67,7 @@ PulsePlayback::~PulsePlayback() {
         if (stream_) {
             pa_stream_set_write_callback(stream_, nullptr, nullptr);
             pa_stream_set_state_callback(stream_, nullptr, nullptr);
+            pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
             pa_stream_disconnect(stream_);
             pa_stream_unref(stream_);
             stream_ = nullptr;
@@ -90,6 +92,10 @@ void PulsePlayback::detach() {
 
 void PulsePlayback::onState(pa_stream*, void* self) {
     static_cast<PulsePlayback*>(self)->connection_->signal();
+}
+
+void PulsePlayback::onUnderflow(pa_stream*, void* self) {
+    static_cast<PulsePlayback*>(self)->underflows_.fetch_add(1, std::memory_order_relaxed);
 }
 
 void PulsePlayback::onWrite(pa_stream* stream, size_t, void* self) {

@@ -4,6 +4,7 @@
 
 #include "audio/engines/pulse_connection.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -41,6 +42,10 @@ class PulsePlayback {
     bool detached() const { return detached_; }
     const void* owner() const { return config_.owner; }
 
+    // How often the server ran out of queued sound (and played silence
+    // until the stream caught up).
+    unsigned underflows() const { return underflows_.load(std::memory_order_relaxed); }
+
     // The stream whose callback runs on the calling thread, if any.
     static PulsePlayback* current();
 
@@ -48,6 +53,7 @@ class PulsePlayback {
     PulsePlayback() = default;
     static void onWrite(pa_stream* stream, size_t bytes, void* self);
     static void onState(pa_stream* stream, void* self);
+    static void onUnderflow(pa_stream* stream, void* self);
 
     Config config_;
     Fill fill_;
@@ -55,6 +61,7 @@ class PulsePlayback {
     pa_stream* stream_ = nullptr;
     std::vector<uint8_t> buffer_;
     bool detached_ = false;
+    std::atomic<unsigned> underflows_{0};
 };
 
 } // namespace kx5

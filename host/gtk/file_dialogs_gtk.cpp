@@ -3,6 +3,7 @@
 #include "bridge/glib_handles.h"
 
 #include <gtk/gtk.h>
+#include <picojson.h>
 
 #include <algorithm>
 #include <cctype>
@@ -51,12 +52,26 @@ std::string chosenPath(GtkFileChooser* chooser) {
     return name ? name.get() : "";
 }
 
+// Every chosen file, as a JSON array of paths.
+std::string chosenPaths(GtkFileChooser* chooser) {
+    picojson::array paths;
+    GSList* names = gtk_file_chooser_get_filenames(chooser);
+    for (GSList* n = names; n; n = n->next)
+        paths.emplace_back(std::string(static_cast<const char*>(n->data)));
+    g_slist_free_full(names, g_free);
+    return picojson::value(paths).serialize();
+}
+
 } // namespace
 
 struct FileDialogSignals {
     static void response(GtkNativeDialog*, int responseId, GtkFileDialogs::Open* open) {
         if (responseId != GTK_RESPONSE_ACCEPT) {
             open->owner->finish(open, "");
+            return;
+        }
+        if (open->job.multiple) {
+            open->owner->finish(open, chosenPaths(GTK_FILE_CHOOSER(open->chooser.get())));
             return;
         }
         const std::string chosen = chosenPath(GTK_FILE_CHOOSER(open->chooser.get()));
@@ -121,6 +136,8 @@ void GtkFileDialogs::show(const FileDialogJob& job, Answer answer) {
         action = GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER;
         title = "Choose Folder";
         accept = "_Select";
+    } else if (job.multiple) {
+        title = "Open Files";
     }
     auto open = std::make_unique<Open>();
     open->owner = this;
@@ -130,6 +147,7 @@ void GtkFileDialogs::show(const FileDialogJob& job, Answer answer) {
     GtkFileChooser* chooser = GTK_FILE_CHOOSER(open->chooser.get());
     gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(open->chooser.get()), TRUE);
     gtk_file_chooser_set_local_only(chooser, TRUE);
+    if (job.multiple) gtk_file_chooser_set_select_multiple(chooser, TRUE);
     for (const auto& f : job.filters) {
         GtkFileFilter* filter = gtk_file_filter_new();
         gtk_file_filter_set_name(filter, f.name.c_str());

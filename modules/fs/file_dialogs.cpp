@@ -157,6 +157,57 @@ void runFileDialogCall(NativeObjects& objects, int32_t functionId, const Args& a
     });
 }
 
+namespace {
+
+// The answer of a several-files dialog, given once: by the presenter, or as
+// "none chosen" when the job is dropped.
+class PathsAnswer {
+  public:
+    explicit PathsAnswer(std::function<void(std::vector<std::string>)> answer)
+        : answer_(std::move(answer)) {}
+    ~PathsAnswer() { give({}); }
+    PathsAnswer(const PathsAnswer&) = delete;
+    PathsAnswer& operator=(const PathsAnswer&) = delete;
+
+    void give(std::vector<std::string> paths) {
+        if (!answer_) return;
+        auto answer = std::move(answer_);
+        answer_ = nullptr;
+        answer(std::move(paths));
+    }
+
+  private:
+    std::function<void(std::vector<std::string>)> answer_;
+};
+
+std::vector<std::string> pathsOfJson(const std::string& text) {
+    std::vector<std::string> paths;
+    picojson::value v;
+    if (text.empty() || !picojson::parse(v, text).empty() || !v.is<picojson::array>()) return paths;
+    for (const auto& p : v.get<picojson::array>())
+        if (p.is<std::string>() && !p.get<std::string>().empty())
+            paths.push_back(p.get<std::string>());
+    return paths;
+}
+
+} // namespace
+
+void showOpenFilesDialog(NativeObjects& objects, std::vector<FileFilter> filters,
+                         std::string initialFolder,
+                         std::function<void(std::vector<std::string>)> answer) {
+    FileDialogJob job;
+    job.kind = FileDialogKind::Open;
+    job.multiple = true;
+    job.filters = std::move(filters);
+    job.initialFolder = std::move(initialFolder);
+    auto holder = std::make_shared<PathsAnswer>(std::move(answer));
+    objects.ui().post([holder, job = std::move(job)] {
+        if (!currentPresenter) return; // the holder answers "none"
+        currentPresenter->show(
+            job, [holder](const std::string& text) { holder->give(pathsOfJson(text)); });
+    });
+}
+
 FileDialogPresenterScope::FileDialogPresenterScope(FileDialogPresenter& presenter)
     : previous_(currentPresenter) {
     currentPresenter = &presenter;

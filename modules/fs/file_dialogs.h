@@ -34,7 +34,17 @@ struct FileDialogJob {
     std::string initialFolder;       // Open, ChooseFolder
     std::string proposedName;        // Save
     std::string extension;           // Save: default extension, without dot
+    // Open: several files may be chosen; the answer is then a JSON array of
+    // their paths (empty text when nothing was chosen).
+    bool multiple = false;
 };
+
+// An open dialog for several files, shown from the UI loop; answer runs
+// exactly once (on the UI thread) with the chosen paths, none when the user
+// cancelled or no dialog could be shown.
+void showOpenFilesDialog(NativeObjects& objects, std::vector<FileFilter> filters,
+                         std::string initialFolder,
+                         std::function<void(std::vector<std::string>)> answer);
 
 // Builds the job of a dialog call; throws on a malformed filter.
 FileDialogJob fileDialogJobFor(int32_t functionId, const Args& args);

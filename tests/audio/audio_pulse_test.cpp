@@ -28,54 +28,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-template <typename Pred> bool waitUntil(Pred pred, std::chrono::milliseconds limit = 20s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
-
-// Records what the null sink plays.
-class MonitorCapture {
-  public:
-    MonitorCapture() {
-        PulseCapture::Config c;
-        c.device = PulseServer::kMonitor;
-        c.bufferBytes = 1024;
-        c.streamName = "test-monitor";
-        engine_ = PulseCapture::open(c, [this](uint8_t* b, size_t n) {
-            std::lock_guard lock(mutex_);
-            const int16_t* s = reinterpret_cast<const int16_t*>(b);
-            samples_.insert(samples_.end(), s, s + n / 2);
-        });
-    }
-    bool ok() const { return engine_ != nullptr; }
-    std::vector<int16_t> samples() {
-        std::lock_guard lock(mutex_);
-        return samples_;
-    }
-    void clear() {
-        std::lock_guard lock(mutex_);
-        samples_.clear();
-    }
-    // Waits until some frames equal to value on the left channel arrived.
-    bool waitFor(int16_t value, int tolerance = 1) {
-        return waitUntil([&] {
-            std::lock_guard lock(mutex_);
-            for (size_t i = 0; i < samples_.size(); i += 2)
-                if (std::abs(samples_[i] - value) <= tolerance) return true;
-            return false;
-        });
-    }
-
-  private:
-    std::mutex mutex_;
-    std::vector<int16_t> samples_;
-    std::unique_ptr<PulseCapture> engine_;
-};
-
 // Feeds the output unit a constant or square wave and counts what it gave.
 class SignalClient final : public AudioOutputStreamDelegate {
   public:

@@ -3,6 +3,7 @@
 // unit kx5-sim as its only peer, WebKitWebDriver doing what a user does.
 // What the unit holds afterwards is read from its memory dump. Screenshots
 // and logs go to the artifacts folder.
+#include "tests/audio/pulse_server.h"
 #include "tests/host/e2e/editor_page.h"
 #include "tests/host/e2e/library_panel.h"
 #include "tests/host/e2e/program_under_test.h"
@@ -10,7 +11,14 @@
 #include "tests/host/e2e/unit_dump.h"
 #include "tests/host/e2e/unit_name.h"
 #include "tests/host/e2e/x11_session.h"
+#include "tests/support/child_process.h"
 #include "tests/support/jack_server.h"
+
+#include "ir/coefficient_file.h"
+#include "ir/conversion_state.h"
+#include "ir/ir_conversion.h"
+#include "ir/source_loader.h"
+#include "irfile/prepared_source.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -143,6 +151,8 @@ class EditorWithUnit : public SharedWorldTest {
         options.arguments = {"--no-simulated-unit"};
         options.environment = jackEnvironment();
         options.environment["KX5_MIDI_API"] = "jack";
+        for (const auto& [key, value] : extraEnvironment)
+            options.environment[key] = value;
         program =
             std::make_unique<ProgramUnderTest>(*world, home, name + "-program", std::move(options));
         if (!program->ready()) return false;
@@ -301,6 +311,7 @@ class EditorWithUnit : public SharedWorldTest {
     std::unique_ptr<ChildProcess> sim;
     std::unique_ptr<ProgramUnderTest> program;
     std::unique_ptr<EditorPage> page;
+    std::map<std::string, std::string> extraEnvironment;
 };
 
 // Bytes 0-9 of SYSTEM%COMMON are its parameters in map order; KNOB MODE is
@@ -361,6 +372,154 @@ TEST_F(EditorWithUnit, HandedWavFilesLoadIntoTheChosenSlotsOfTheUnit) {
     // The page shows what the unit holds.
     EXPECT_EQ(page->slotFile(2), "Kabinett Ü.wav");
     EXPECT_EQ(page->slotFile(3), "Raum Ä rechts.wav");
+    EXPECT_EQ(program->close(), 0);
+}
+
+// The unit's words for a file as the program converts it (a decoded copy
+// for a file the conversion does not take as it is), its left channel.
+std::vector<uint32_t> expectedWords(const std::string& path, const std::string& tempFolder) {
+    const kx5::Preparation p = kx5::prepareSource(path, kx5::ChannelUse::AsStored, tempFolder);
+    if (!std::holds_alternative<kx5::PreparedSource>(p)) return {};
+    auto state = std::make_unique<kx5::ConversionState>();
+    if (kx5::loadConversionSource(std::get<kx5::PreparedSource>(p).path, 0, *state) !=
+        kx5::LoadResult::Loaded)
+        return {};
+    const std::atomic<bool> keepGoing{false};
+    if (kx5::runConversion(*state, keepGoing) != kx5::ConversionOutcome::Converted) return {};
+    const std::string file = tempFolder + "expected.tmp";
+    if (!kx5::writeCoefficientFile(file, kx5::coefficientValues(*state))) return {};
+    return wordsOfCoefficientFile(readWholeFile(file).value_or(""));
+}
+
+// Five files of five formats: the first heard through the built-in DI
+// phrase on the computer's output (a private PulseAudio server's null
+// sink); then all picked together and dropped on slot 3: one confirmation
+// lists each file with its slot, length and rate and what it replaces;
+// each lands verified, as the conversion makes it; one summary.
+TEST_F(EditorWithUnit, FiveFilesOfEveryFormatAreHeardAndLandVerifiedInSlotsThreeToSeven) {
+    kx5::test::PulseServer pulse;
+    ASSERT_TRUE(pulse.running()) << pulse.log();
+    extraEnvironment = {{"PULSE_SERVER", pulse.serverAddress()}};
+    const std::string pack = files + "/Pack";
+    std::filesystem::create_directories(pack);
+    const std::string base = files + "/base.wav";
+    writeWav(base, {decayingNoise(21, 0.04)});
+    writeWav(pack + "/1 Plain.wav", {decayingNoise(22, 0.02)});
+    const auto sox = [&](std::vector<std::string> options, const std::string& to, unsigned seed) {
+        const std::string from = files + "/from-" + std::to_string(seed) + ".wav";
+        writeWav(from, {decayingNoise(seed, 0.01 * seed / 10)});
+        std::vector<std::string> argv{"sox", "-D", "-V1", from};
+        argv.insert(argv.end(), options.begin(), options.end());
+        argv.push_back(pack + "/" + to);
+        ASSERT_EQ(kx5::test::runCommand(argv), 0) << to;
+    };
+    ASSERT_NO_FATAL_FAILURE(sox({"-b", "24"}, "2 Extensible 24.wav", 23));
+    ASSERT_NO_FATAL_FAILURE(sox({"-e", "floating-point", "-b", "64"}, "3 Float 64.wav", 24));
+    ASSERT_NO_FATAL_FAILURE(sox({"-r", "44100"}, "4 Aiff.aiff", 25));
+    ASSERT_NO_FATAL_FAILURE(sox({"-b", "24"}, "5 Flac.flac", 26));
+    const std::vector<std::string> names{"1 Plain.wav", "2 Extensible 24.wav", "3 Float 64.wav",
+                                         "4 Aiff.aiff", "5 Flac.flac"};
+    const std::string temp = home.path() + "/expected/";
+    std::filesystem::create_directories(temp);
+    std::vector<std::vector<uint32_t>> expected;
+    for (const auto& n : names) {
+        expected.push_back(expectedWords(pack + "/" + n, temp));
+        ASSERT_EQ(expected.back().size(), 3354u) << n;
+    }
+
+    ASSERT_TRUE(startUnit());
+    ASSERT_TRUE(startProgram());
+    ASSERT_TRUE(page->waitConnected(kWait)) << page->linkState();
+    // Slot 4 holds something the batch will replace.
+    ASSERT_NO_FATAL_FAILURE(loadWav(base, 3, std::nullopt));
+
+    X11Session x(world->display());
+    ASSERT_TRUE(x.ok());
+    LibraryPanel library(program->driver(), x);
+    ASSERT_TRUE(library.addFolder(pack, kWait));
+    ASSERT_TRUE(library.waitRows(5, kWait)) << library.status();
+    ASSERT_EQ(library.rowNames(), names);
+
+    // The row shown in the preview, heard: the sink plays until Stop.
+    ASSERT_TRUE(library.clickRow(0));
+    ASSERT_TRUE(program->driver().waitFor(
+        "return document.getElementById('preview-name').textContent === '1 Plain.wav'", kWait));
+    kx5::test::MonitorCapture monitor;
+    ASSERT_TRUE(monitor.ok());
+    ASSERT_TRUE(monitor.waitUntilRecording());
+    ASSERT_TRUE(page->click("#audition-a"));
+    const auto pressed = [&](const std::string& state) {
+        return program->driver().waitFor("return document.getElementById('audition-a')"
+                                         ".getAttribute('aria-pressed') === '" +
+                                             state + "'",
+                                         kWait);
+    };
+    ASSERT_TRUE(pressed("true")) << program->driver()
+                                        .execute("return document.getElementById("
+                                                 "'audition-note').textContent")
+                                        .to_str();
+    EXPECT_TRUE(kx5::test::waitUntil([&] {
+        for (int16_t v : monitor.samples())
+            if (std::abs(v) > 300) return true;
+        return false;
+    })) << "the sink stayed silent";
+    shot("heard");
+    ASSERT_TRUE(page->click("#audition-stop"));
+    ASSERT_TRUE(pressed("false"));
+    // B: what slot 4 (selected) holds now, as the unit holds it.
+    ASSERT_TRUE(page->click("#audition-slot"));
+    ASSERT_TRUE(page->click("#audition-b"));
+    EXPECT_TRUE(program->driver().waitFor(
+        "return document.getElementById('audition-b').getAttribute('aria-pressed') === 'true' && "
+        "document.getElementById('audition-b').textContent.includes('slot 4 (base)')",
+        kWait))
+        << program->driver()
+               .execute("return document.getElementById('audition-note').textContent")
+               .to_str();
+    ASSERT_TRUE(page->click("#audition-stop"));
+
+    for (size_t r = 0; r < names.size(); ++r)
+        ASSERT_TRUE(library.clickRow(r, r > 0));
+    shot("batch-selected");
+    ASSERT_TRUE(library.dragRowToSlot(0, 2));
+    const bool asked = page->waitDialog("Load 5 files into slots 3–7?", kWait);
+    if (!asked) shot("batch-not-asked");
+    ASSERT_TRUE(asked) << page->dialogTitle();
+    const auto lines = program->driver()
+                           .execute("return [...document.querySelectorAll('#batch-list li')]"
+                                    ".map((li) => li.textContent).join('\\n')")
+                           .to_str();
+    shot("batch-confirmation");
+    const std::vector<std::string> expectedLines{
+        "3 ←1 Plain.wav300 ms, 48 kHz · slot empty",
+        "4 ←2 Extensible 24.wav300 ms, 48 kHz · replaces \"base\"",
+        "5 ←3 Float 64.wav300 ms, 48 kHz · slot empty",
+        "6 ←4 Aiff.aiff300 ms, 44.1 kHz · slot empty", "7 ←5 Flac.flac300 ms, 48 kHz · slot empty"};
+    for (const auto& l : expectedLines)
+        EXPECT_NE(lines.find(l), std::string::npos) << l << " not in\n" << lines;
+    ASSERT_TRUE(page->press("Load"));
+    ASSERT_TRUE(program->driver().waitFor(
+        "return document.getElementById('dialog-title').textContent === 'Loaded 5 files'", kWait))
+        << page->dialogTitle() << ": " << page->dialogText();
+    shot("batch-summary");
+    EXPECT_NE(page->dialogText().find("Changed: slots 3, 4, 5, 6, 7."), std::string::npos)
+        << page->dialogText();
+    for (int k = 3; k <= 7; ++k)
+        EXPECT_NE(page->dialogText().find("Slot " + std::to_string(k) + " now holds"),
+                  std::string::npos);
+    ASSERT_TRUE(page->press("OK"));
+
+    const auto memory = unitMemory();
+    ASSERT_TRUE(memory);
+    for (size_t i = 0; i < names.size(); ++i) {
+        const auto slot = slotOfDump(*memory, int(i) + 3);
+        ASSERT_TRUE(slot) << names[i];
+        EXPECT_EQ(slot->file, names[i]);
+        EXPECT_EQ(slot->name, names[i].substr(0, names[i].rfind('.')));
+        EXPECT_TRUE(slot->words == expected[i]) << names[i] << " is not in its slot as converted";
+        EXPECT_EQ(page->slotFile(int(i) + 2), names[i]);
+    }
+    EXPECT_EQ(memory->at("IRDATA%STATUS").substr(0, 16), "0000010101010100");
     EXPECT_EQ(program->close(), 0);
 }
 

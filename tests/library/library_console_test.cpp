@@ -75,7 +75,7 @@ TEST_F(LibraryConsole, FoldersScanInTheBackgroundAndAnswerSearches) {
     EXPECT_EQ(entry.at("tags").serialize(), R"(["tight","57"])");
     EXPECT_EQ(c->call({"$$library_skipped"}),
               "s[{\"path\":" + picojson::value(irs() + "/broken.wav").serialize() +
-                  ",\"reason\":\"not a WAV file\"}]");
+                  ",\"reason\":\"not an audio file this program reads (WAV, AIFF, FLAC)\"}]");
     EXPECT_EQ(json(c->call({"$$library_status"}).substr(1)).at("scanning").get<bool>(), false);
     EXPECT_EQ(c->call({"$$library_folders"}),
               "s[{\"files\":2,\"path\":" + picojson::value(irs()).serialize() + ",\"skipped\":1}]");

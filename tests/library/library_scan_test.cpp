@@ -127,7 +127,7 @@ TEST_F(LibraryScanning, FilesThatCannotBeLoadedAreSkippedWithTheirReasons) {
               "[{\"path\":\"" + picojson::value(files() + "/pipe.wav").serialize().substr(1) +
                   ",\"reason\":\"not a regular file\"},{\"path\":\"" +
                   picojson::value(files() + "/text.wav").serialize().substr(1) +
-                  ",\"reason\":\"not a WAV file\"}]");
+                  ",\"reason\":\"not an audio file this program reads (WAV, AIFF, FLAC)\"}]");
     EXPECT_EQ(allNames(), (std::vector<std::string>{"also good.WAV", "good.wav"}));
     auto folders = parseJson(library->foldersJson()).get<picojson::array>();
     ASSERT_EQ(folders.size(), 1u);

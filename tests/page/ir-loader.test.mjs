@@ -117,7 +117,6 @@ test('failures end in their own outcome and write nothing', () => {
     const cases = [
         [{ channels: 0 }, 'unsupported'],
         [{ channels: 3 }, 'unsupported'],
-        [{ format: 0xfffe }, 'extensible'],
         [{ convertResult: 'unsupported' }, 'unsupported'],
         [{ convertResult: 'notfound' }, 'fileError'],
         [{ coefficientHex: '' }, 'readError'],
@@ -135,6 +134,44 @@ test('failures end in their own outcome and write nothing', () => {
         assert.equal(r.requests.filter((q) => q.args.req === 'progress').length, polls, 'polling stopped');
         assert.ok(r.loader.load(1, '/irs/b.wav'), 'the loader is free again');
     }
+});
+
+test('a file the conversion does not take goes through its decoded copy; the slot keeps the file\'s name', () => {
+    const r = rig({ channels: 2 });
+    const prepared = [];
+    r.native.irfile = {
+        events: {},
+        prepare: (path, mode) => {
+            prepared.push([path, mode]);
+            if (path.endsWith('.ogg')) return JSON.stringify({ result: 0, reason: 'Vorbis is a lossy format' });
+            return JSON.stringify({ result: 1, path: `/tmp/copy-${mode ?? 'as-stored'}.wav`, decoded: true, mixed: mode === 'mix' });
+        },
+    };
+    r.loader.load(1, '/irs/Wide Room.flac');
+    assert.ok(r.settle());
+    assert.equal(r.last().type, 'channel');
+    assert.deepEqual(r.requests[0], { word: 'wavstat', args: { path: '/tmp/copy-as-stored.wav' } });
+    r.loader.chooseChannel('mix');
+    assert.ok(r.settle());
+    assert.equal(r.last().type, 'finished');
+    assert.equal(r.last().name, '[M]Wide Room');
+    assert.deepEqual(prepared, [['/irs/Wide Room.flac', undefined], ['/irs/Wide Room.flac', 'mix']]);
+    assert.deepEqual(r.requests[1].args, { path: '/tmp/copy-mix.wav', ch: 0 }, 'the mixed copy, its one channel');
+    assert.equal(r.parameter.get('IRDATA(2)%NAME%0').trimEnd(), '[M]Wide Room');
+
+    // A channel given beforehand is not asked for.
+    r.loader.load(2, '/irs/Wide Room.flac', { channel: 1 });
+    assert.ok(r.settle());
+    assert.equal(r.last().type, 'finished');
+    assert.equal(r.last().name, '[R]Wide Room');
+    assert.ok(!r.events.slice(r.events.findIndex((e) => e.type === 'finished') + 1).some((e) => e.type === 'channel'));
+
+    // Refused by the host: said before anything is converted.
+    const before = r.requests.length;
+    r.loader.load(3, '/irs/lossy.ogg');
+    assert.deepEqual(r.last(), { type: 'error', reason: 'unsupported', detail: 'Vorbis is a lossy format' });
+    assert.equal(r.requests.length, before);
+    assert.ok(!r.loader.busy);
 });
 
 test('cancel while converting asks the host to stop and forgets the slot', () => {

@@ -1,23 +1,17 @@
 // The library panel's logic without a DOM: queries, row words, curves, the
-// drag data, the client over a recording host, and several rows dropped on
-// a slot loading one after another through the real loader into a scripted
-// unit.
+// drag data and the client over a recording host. (Several rows dropped on
+// a slot go through the editor's batch: tests/page/batch.test.mjs.)
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { createNative } from '../../../resources/bundle/html/js/bridge/native.js';
-import { ControlRouter } from '../../../resources/bundle/html/js/ir/control-router.js';
-import { IrDataLoader } from '../../../resources/bundle/html/js/ir/ir-loader.js';
-import { COEFFICIENT_WORDS, slotStart } from '../../../resources/bundle/html/js/ir/ir-messages.js';
 import { LibraryClient } from '../../../resources/bundle/html/js/library/library-client.js';
-import { createLoadWaiter } from '../../../resources/bundle/html/js/library/library-editor.js';
 import {
-    DRAG_TYPE, endLibraryDrag, isLibraryDrag, libraryDragPaths, loadIntoSlots, startLibraryDrag,
+    DRAG_TYPE, endLibraryDrag, isLibraryDrag, libraryDragPaths, startLibraryDrag,
 } from '../../../resources/bundle/html/js/library/library-drop.js';
 import {
     PAGE_ROWS, buildQuery, describeProgress, describeRow, describeSummary,
 } from '../../../resources/bundle/html/js/library/library-query.js';
 import { thumbnailDb, thumbnailPoints } from '../../../resources/bundle/html/js/library/thumbnail.js';
-import { linkedUnit } from '../../page/helpers/linked-unit.mjs';
 
 // A drag's data as the browser keeps it.
 class FakeTransfer {
@@ -117,93 +111,4 @@ test('the client sends its calls with JSON arguments and hands on the events', (
     assert.equal(client.failure, 'library: database disk image is malformed');
     assert.equal(client.folders()[0].path, '/irs');
     assert.equal(client.failure, '');
-});
-
-// The loader on a scripted unit, with a host whose conversion gives each
-// file its own coefficients (and refuses the files named "bad").
-function loadRig() {
-    const { clock, native, setting, controller, unit, parameter, readWrite } = linkedUnit();
-    const wordsOf = (path) => Array.from({ length: COEFFICIENT_WORDS }, (_, i) => (i * 7919 + path.length * 104729) >>> 0);
-    const hexOf = (ws) => ws.map((w) => w.toString(16).padStart(8, '0').match(/../g).reverse().join('')).join('');
-    native.app.events = {};
-    const reply = (word, obj, ms = 1) => clock.setTimeout(() => native.app.events.command(word, JSON.stringify(obj)), ms);
-    native.app.control = (text) => {
-        const word = text.substring(0, text.indexOf(':'));
-        const args = JSON.parse(text.substring(text.indexOf(':') + 1));
-        if (word === 'wavstat') reply(word, args.path.includes('bad') ? { result: 0 } : { result: 1, channels: 1, format: 1, sampleRate: 48000 });
-        else if (args.path) {
-            reply(word, { result: 1 });
-            reply(word, { load: 'finished', path: args.path + '.coef', result: 1 }, 200);
-        } else reply(word, { progress: 50, result: 1 });
-    };
-    native.fs = { readData: (path) => hexOf(wordsOf(path.replace(/\.coef$/, ''))) };
-    const waiter = createLoadWaiter();
-    const seen = [];
-    const loader = new IrDataLoader({
-        native, router: new ControlRouter(native), controller, readWrite, parameter, setting, clock,
-        isConnected: () => true,
-        onEvent: (e) => { seen.push(e.type); waiter.observe(e, loader.busy); },
-    });
-    const slotName = (k) => {
-        const at = slotStart(setting, setting.irDataNameAddr, k);
-        return String.fromCharCode(...Array.from({ length: 16 }, (_, i) => parseInt(unit.memory.get(at + i) ?? '20', 16))).trimEnd();
-    };
-    const slotWords = (k) => {
-        const at = slotStart(setting, setting.irDataCoefAddr, k);
-        const digits = Array.from({ length: 16 }, (_, i) => parseInt(unit.memory.get(at + i) ?? '0', 16));
-        return [0, 8].map((o) => digits.slice(o, o + 8).reduce((v, d) => v * 16 + d, 0));
-    };
-    // Runs the fake clock while the promise is pending.
-    const drive = async (promise) => {
-        let done = false;
-        promise.then(() => { done = true; }, () => { done = true; });
-        for (let t = 0; t < 120000 && !done; t += 10) {
-            clock.advance(10);
-            await new Promise((r) => setImmediate(r));
-        }
-        return promise;
-    };
-    return { setting, loader, waiter, slotName, slotWords, wordsOf, drive, seen };
-}
-
-test('rows dropped on a slot load one after another into it and the slots after it', async () => {
-    const r = loadRig();
-    const asked = [];
-    const paths = ['/irs/Mesa/first.wav', '/irs/Mesa/second one.wav', '/irs/third.wav'];
-    const result = await r.drive(loadIntoSlots({
-        slot: 9, paths, slotCount: r.setting.numOfIrData,
-        confirm: async (c) => { asked.push(c); return true; },
-        load: (s, p) => r.waiter.wait(() => r.loader.load(s, p)),
-    }));
-    // Two fit behind slot 10 of 11.
-    assert.deepEqual(asked, [{ slots: [9, 10], paths: paths.slice(0, 2), left: [paths[2]] }]);
-    assert.equal(result.stopped, null);
-    assert.deepEqual(result.loaded.map((l) => [l.slot, l.name]), [[9, 'first'], [10, 'second one']]);
-    assert.equal(r.slotName(9), 'first');
-    assert.equal(r.slotName(10), 'second one');
-    assert.deepEqual(r.slotWords(9), r.wordsOf(paths[0]).slice(0, 2));
-    assert.deepEqual(r.slotWords(10), r.wordsOf(paths[1]).slice(0, 2));
-    assert.equal(r.seen.filter((t) => t === 'finished').length, 2);
-});
-
-test('a refused confirmation loads nothing, a failing file stops the rest', async () => {
-    const r = loadRig();
-    const none = await r.drive(loadIntoSlots({
-        slot: 0, paths: ['/irs/a.wav', '/irs/b.wav'], slotCount: 11, confirm: async () => false,
-        load: () => assert.fail('nothing may load'),
-    }));
-    assert.deepEqual(none, { loaded: [], stopped: null });
-
-    const result = await r.drive(loadIntoSlots({
-        slot: 2, paths: ['/irs/good.wav', '/irs/bad.wav', '/irs/never.wav'], slotCount: 11, confirm: async () => true,
-        load: (s, p) => r.waiter.wait(() => r.loader.load(s, p)),
-    }));
-    assert.deepEqual(result.loaded.map((l) => l.slot), [2]);
-    assert.equal(result.stopped.type, 'error');
-    assert.equal(result.stopped.reason, 'unsupported');
-    assert.equal(r.slotName(2), 'good');
-    assert.equal(r.slotName(4), '');
-    // A load that cannot start (another one runs) ends at once.
-    r.loader.job = { phase: 'wavstat' };
-    assert.deepEqual(await r.waiter.wait(() => r.loader.load(5, '/irs/x.wav')), { type: 'error', reason: 'busy' });
 });

@@ -47,6 +47,10 @@ export const MODULE_FUNCTIONS = Object.freeze({
     // Not one of the 21 of the shell: the IR library (library/ in the host).
     library: ['folders', 'addfolder', 'removefolder', 'scan', 'cancel', 'status', 'search', 'entry',
         'skipped', 'tag', 'favourite'],
+    // Every audio file an IR comes in (irfile/ in the host).
+    irfile: ['describe', 'prepare', 'preview', 'openfiles'],
+    // Hearing an IR before it goes in (audition/ in the host).
+    audition: ['phrase', 'load', 'play', 'stop', 'gain', 'loop', 'status', 'device'],
 });
 
 // Decodes a typed result text. "e" and any unknown type letter throw.

@@ -169,7 +169,7 @@ export function installBackupEditing(ctx) {
     const showSlot = (k) => {
         if (!image) return;
         ctx.selectTab?.('tab-preview');
-        showSlotCurve(image.parameter, k, { where: where(), name: image.slotName(k), file: decodeFileName(image.parameter, k) });
+        showSlotCurve(ctx.preview(), image.parameter, k, { where: where(), name: image.slotName(k), file: decodeFileName(image.parameter, k) });
     };
 
     $('edit-backup-button').addEventListener('click', openDialog);

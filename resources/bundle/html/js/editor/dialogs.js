@@ -2,10 +2,12 @@
 const $ = (id) => document.getElementById(id);
 
 // kind names what the dialog is about ("transfer", "connection"...), so
-// that other parts can tell whether to show theirs over it.
-export function showDialog({ title, text = '', body = null, buttons = [{ label: 'OK', value: 'ok', primary: true }], progress = false, kind = '' }) {
+// that other parts can tell whether to show theirs over it. aside: the
+// dialog asks about what the preview shows, and stands beside it.
+export function showDialog({ title, text = '', body = null, buttons = [{ label: 'OK', value: 'ok', primary: true }], progress = false, kind = '', aside = false }) {
     const dialog = $('dialog');
     dialog.dataset.kind = kind;
+    dialog.classList.toggle('aside', aside);
     $('dialog-title').textContent = title;
     $('dialog-text').textContent = text;
     $('dialog-body').replaceChildren(...(body ? [body] : []));
@@ -45,8 +47,7 @@ export function closeDialog() {
 }
 
 export const ERROR_TEXT = {
-    unsupported: ['Unsupported data', 'This file cannot be used as an impulse response. Use a mono or stereo WAV file (PCM or 32-bit float).'],
-    extensible: ['Unsupported data', 'This WAV file has an extensible format header, which the converter does not take. Export it as a plain PCM (16 or 24-bit) or 32-bit float WAV file and load it again.'],
+    unsupported: ['Unsupported data', 'This file cannot be used as an impulse response. Use a mono or stereo WAV, AIFF or FLAC file.'],
     fileError: ['File error', 'The file could not be read or written.'],
     readError: ['File error', 'The converted impulse response could not be read.'],
     sendError: ['Communication error', 'The data could not be sent to the unit. Check the connection and try again.'],

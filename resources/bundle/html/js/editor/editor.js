@@ -10,16 +10,16 @@ import { backupEvents, confirmRestore, offerBackup, offerToFinishBackup } from '
 import { EXTENSION } from '../backup/backup-format.js';
 import { showDialog, showError } from './dialogs.js';
 import { buildSlotList } from './slot-list.js';
-import { showPreview } from './preview.js';
 import { buildAreaEditor } from './param-editor.js';
 import { installMonitor } from './monitor.js';
 import { installConnectionDialogs } from './connection-dialogs.js';
 import { createLoadWaiter, installLibrary } from '../library/library-editor.js';
+import { installIrLoading, slotNameLine as nameLine } from './ir-loading.js';
+import { ProgressDialog } from './transfer-ui.js';
 import { Choice, PatchEdits } from './patch-edits.js';
 import { loadEvents, offerToFinishLoad } from './load-flow.js';
 import { SlotMarks } from '../ir/slot-marks.js';
-import { nameNotice, unitName } from '../ir/slot-name.js';
-import { baseName } from '../ir/ir-messages.js';
+import { unitName } from '../ir/slot-name.js';
 import { EditSource, SourceKind, SourceSwitch } from '../params/edit-source.js';
 import { PatchTransfer } from '../patch/patch-transfer.js';
 import { FileDialogs, folderOf } from './file-dialogs.js';
@@ -100,7 +100,11 @@ async function main(kx5) {
     };
     const marks = new SlotMarks(native);
     const loadWaiter = createLoadWaiter();
-    const loadEventHandler = loadEvents({ loader: () => loader, isConnected: connected, unitSilent: () => kx5.watch.silent() });
+    const progress = new ProgressDialog();
+    const loadEventHandler = loadEvents({
+        loader: () => loader, isConnected: connected, unitSilent: () => kx5.watch.silent(), progress,
+        batch: () => irLoading?.batch ?? null, onChannel: (ch) => irLoading.preview.chooseChannel(ch),
+    });
     const loader = new IrDataLoader({
         native, router, controller: kx5.controller, readWrite: kx5.readWrite, parameter: kx5.parameter,
         setting, isConnected: connected, marks,
@@ -130,16 +134,7 @@ async function main(kx5) {
     // Connected before the editor was ready.
     if (kx5.watch.unit) marks.useUnit(kx5.watch.unit.entity);
 
-    // The slot name as the unit will hold it, said before anything is written.
-    const slotNameLine = (name, stereo) => {
-        const length = setting.irDataNameLength;
-        const full = stereo ? `[L]${name}` : name;
-        const notice = nameNotice(full, length);
-        const shown = stereo
-            ? `"${unitName(full, length).name}" or "${unitName(`[R]${name}`, length).name}", by the channel taken`
-            : `"${unitName(name, length).name}"`;
-        return `The unit will name the slot ${shown}${notice ? ` (${notice})` : ''}.`;
-    };
+    const slotNameLine = (name, stereo) => nameLine(setting, name, stereo);
 
     // A backup file open for editing shows its slots, not the unit's: a
     // load into the unit waits until it is closed.
@@ -150,19 +145,16 @@ async function main(kx5) {
     };
     let editing = null;
 
-    const startLoad = async (slot, path) => {
-        if (notWhileEditing() || !(await ensureUnit())) return;
-        remember(path);
-        selectTab('tab-preview');
-        const facts = showPreview(native, path);
-        const name = String(path).split('/').pop();
-        const go = await showDialog({
-            title: `Load into slot ${slot + 1}?`,
-            text: `${facts ? `${name}: ${$('preview-notice').textContent}` : name}\n${slotNameLine(baseName(path), facts?.channels === 2)}`,
-            buttons: [{ label: 'Load', value: 'load', primary: true }, { label: 'Cancel', value: 'cancel' }],
-        });
-        if (go === 'load') loader.load(slot, path);
-    };
+    // Loads go into the unit: not while a backup file is open for editing.
+    let slotList = null;
+    const irLoading = installIrLoading({
+        kx5, native, setting, loader, waiter: loadWaiter, progress,
+        ensureUnit: async () => !notWhileEditing() && ensureUnit(),
+        needUnit: () => !notWhileEditing() && needUnit(),
+        connected, busy: () => loader.busy || backup.busy, selectTab, remember, lastPath: () => lastPath,
+        slots: () => slotList, offerToFinish: () => offerToFinishLoad(loader),
+    });
+    const { startLoad } = irLoading;
 
     let pendingDialog = null;
     native.fs.events.openfilename = (path) => {
@@ -216,33 +208,11 @@ async function main(kx5) {
     });
 
     // Files handed to the program (its arguments, a later start, or a drop
-    // outside the slots): a WAV file asks for its slot, a backup restores.
-    const chooseSlot = async (path) => {
-        const select = document.createElement('select');
-        select.id = 'open-slot';
-        select.setAttribute('aria-label', 'Slot');
-        for (let k = 0; k < setting.numOfIrData; k++) {
-            const option = document.createElement('option');
-            option.value = String(k);
-            const name = String(kx5.parameter.get(`IRDATA(${k + 1})%NAME%0`)).trimEnd();
-            const empty = kx5.parameter.get(`IRDATA%STATUS%${k}`) !== 1;
-            option.textContent = `Slot ${k + 1}: ${empty ? '(empty)' : name}`;
-            select.append(option);
-        }
-        const firstEmpty = [...select.options].findIndex((o) => o.textContent.endsWith('(empty)'));
-        select.selectedIndex = Math.max(0, firstEmpty);
-        const answer = await showDialog({
-            title: 'Load into which slot?', text: String(path).split('/').pop(), body: select,
-            buttons: [{ label: 'Continue', value: 'go', primary: true }, { label: 'Cancel', value: 'cancel' }],
-        });
-        return answer === 'go' ? Number(select.value) : null;
-    };
+    // outside the slots): an audio file asks for its slot, a backup restores.
     router.listen('open', async (_, path) => {
-        if (!path || loader.busy || backup.busy) return;
-        if (/\.wav$/i.test(path)) {
-            if (!needUnit()) return;
-            const slot = await chooseSlot(path);
-            if (slot !== null) startLoad(slot, path);
+        if (!path || loader.busy || backup.busy || irLoading.batch) return;
+        if (irLoading.isAudioFile(path)) {
+            irLoading.openHanded(path);
         } else if (path.toLowerCase().endsWith(`.${EXTENSION}`)) {
             // Without a unit the file opens for editing.
             if (connected()) restore(path);
@@ -257,9 +227,10 @@ async function main(kx5) {
 
     try { native.app.dragdrop(true); } catch { /* drops then reach the page as "open" commands */ }
     const library = installLibrary({
-        native, setting, loader, waiter: loadWaiter, showDialog, showError, ensureUnit, startLoad,
-        chooseSlot: (path) => (!notWhileEditing() && needUnit() ? chooseSlot(path) : null),
-        preview: (path) => { selectTab('tab-preview'); showPreview(native, path); },
+        native, loader, showDialog, showError,
+        loadFiles: irLoading.loadFiles,
+        chooseSlot: (paths) => (!notWhileEditing() && needUnit() ? irLoading.chooseSlot(paths) : null),
+        preview: (path) => irLoading.showFile(path),
     });
     dialogs = new FileDialogs(native);
     // The editors show the unit, or a backup file opened for editing.
@@ -268,8 +239,10 @@ async function main(kx5) {
     const offline = () => view.current.kind !== SourceKind.unit;
     const slots = buildSlotList({ view, setting }, {
         select: (slot) => { if (offline()) editing.showSlot(slot); },
+        show: (slot) => { if (!offline()) irLoading.show(slot); },
         load: (slot) => {
             if (notWhileEditing() || !needUnit()) return;
+            if (irLoading.chooseFiles(slot)) return;
             pendingDialog = { kind: 'ir', slot };
             native.fs.openfilename(JSON.stringify(['wav']), lastPath || undefined);
         },
@@ -301,11 +274,8 @@ async function main(kx5) {
         drop: (slot, dataTransfer) => {
             if (notWhileEditing()) return;
             if (library.drop(slot, dataTransfer)) return;
-            let paths = [];
-            try { paths = native.app.dropfiles(); } catch { paths = []; }
-            const wav = paths.find((p) => /\.wav$/i.test(p));
-            if (wav) startLoad(slot, wav);
-            else showError('unsupported');
+            if (loader.busy || irLoading.batch) return showError('busy');
+            irLoading.dropped(slot);
         },
         rename: async (slot) => {
             if (offline()) return editing.renameSlot(slot);
@@ -342,6 +312,7 @@ async function main(kx5) {
             kx5.parameter.set(`IRDATA%STATUS%${slot}`, 0, false);
         },
     }, marks);
+    slotList = slots;
 
     // Patch edits are marked until written; leaving them asks first.
     let patchPanel = null;
@@ -372,6 +343,7 @@ async function main(kx5) {
     });
     editing = installBackupEditing({
         kx5, view, unitSource, backup, dialogs, patchPanel, needUnit, ensureUnit, selectTab, slotNameLine,
+        preview: () => irLoading.preview,
         unitName: (name) => unitName(name, setting.irDataNameLength).name,
         lastFolder: () => lastPath, remember,
     });

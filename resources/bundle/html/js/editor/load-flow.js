@@ -6,24 +6,39 @@ import { ProgressDialog, showReport, stopReason } from './transfer-ui.js';
 
 const incomplete = (slot) => `Slot ${slot + 1} is marked incomplete until it is loaded again or cleared.`;
 
+export const LOAD_PHASES = Object.freeze(['convert', 'write', 'verify']);
+
 // The handler for IrDataLoader events. loader() gives the loader;
 // isConnected() whether the unit answers; unitSilent() tells the watch
-// that the unit stopped answering.
-export function loadEvents({ loader, isConnected, unitSilent, progress = new ProgressDialog() }) {
+// that the unit stopped answering; batch() the batch running, if any: its
+// loads show their progress in the batch's dialog and end without a
+// message of their own (the batch says it all at its end); onChannel(ch)
+// hears the channel chosen for a stereo file.
+export function loadEvents({ loader, isConnected, unitSilent, progress = new ProgressDialog(), batch = () => null, onChannel = () => {} }) {
     const retry = () => {
         if (isConnected()) return loader().resume();
         showReport('Unit not connected',
             'The editor connects to the unit again by itself as soon as it answers, and then offers to finish.');
     };
     return async (e) => {
+        if (batch()) {
+            if (e.type === 'progress') progress.set(e.phase, e.percent);
+            return;
+        }
         if (e.type === 'channel') {
             progress.close();
             const ch = await showDialog({
-                title: 'Stereo file', text: 'The unit takes one channel. Which one should go into the slot?',
-                buttons: [{ label: 'Left [L]', value: 0, primary: true }, { label: 'Right [R]', value: 1 }, { label: 'Cancel', value: 'cancel' }],
+                title: 'Stereo file', text: 'The unit takes one channel, or both mixed into one. Which should go into the slot?',
+                aside: true,
+                buttons: [
+                    { label: 'Left [L]', value: 0, primary: true }, { label: 'Right [R]', value: 1 },
+                    { label: 'Both mixed [M]', value: 'mix' }, { label: 'Cancel', value: 'cancel' },
+                ],
             });
-            if (ch === 'cancel') loader().cancel();
-            else loader().chooseChannel(ch);
+            if (ch === 'cancel') return loader().cancel();
+            // The preview shows the channel that goes in.
+            onChannel(ch);
+            loader().chooseChannel(ch);
         } else if (e.type === 'progress') {
             if (!progress.open) {
                 const phases = e.phase === 'convert' ? ['convert', 'write', 'verify'] : ['write', 'verify'];
@@ -33,7 +48,7 @@ export function loadEvents({ loader, isConnected, unitSilent, progress = new Pro
         } else if (e.type === 'error') {
             progress.close();
             if (loader().busy) return;
-            showError(e.reason);
+            showError(e.reason, e.detail);
         } else if (e.type === 'finished') {
             progress.close();
             const again = e.resent ? ` ${e.resent} message${e.resent === 1 ? ' was' : 's were'} lost on the way and sent again.` : '';

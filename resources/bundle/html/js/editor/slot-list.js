@@ -1,7 +1,8 @@
 // The eleven IR slots: name, file name and state from the model of what the
 // editors show (the unit, or a backup file), with load, factory restore,
-// rename and initialise; a WAV file (or library rows) dropped on a slot
-// loads it. A slot whose last write did not finish (marks) shows as
+// rename and initialise; audio files, a folder or library rows dropped on a
+// slot load into it and the slots after it; a click on a row shows what the
+// slot holds. A slot whose last write did not finish (marks) shows as
 // incomplete, whatever state the unit reports for it.
 //
 // The list is one stop for Tab: the arrow keys, Home and End move through
@@ -27,7 +28,7 @@ export function decodeFileName(parameter, slot) {
 
 // view: { parameter, current: { kind }, addObserver, onSwitch } (the
 // editors' source switch); actions: load, factory, rename, initialize,
-// drop(slot, dataTransfer), select(slot).
+// drop(slot, dataTransfer), select(slot), show(slot) (a click on the row).
 export function buildSlotList({ view, setting }, actions, marks = null) {
     const list = document.getElementById('slot-list');
     const rows = [];
@@ -75,12 +76,17 @@ export function buildSlotList({ view, setting }, actions, marks = null) {
             buttons.set(key, b);
             return b;
         };
-        button('load', 'Load…', 'Load a WAV file into', actions.load);
+        button('load', 'Load…', 'Load IR files into', actions.load);
         button('factory', 'Factory…', 'Restore a factory set into', actions.factory);
         button('rename', 'Rename', 'Rename', actions.rename);
         button('clear', 'Clear', 'Initialise', actions.initialize);
         li.append(num, text, tools);
-        li.addEventListener('click', (e) => { if (!e.target.closest('button')) select(k); });
+        // A click on the row (not on its buttons) shows what the slot holds.
+        li.addEventListener('click', (e) => {
+            if (e.target.closest('button')) return;
+            select(k);
+            actions.show?.(k);
+        });
         li.addEventListener('keydown', (e) => {
             const moves = { ArrowDown: k + 1, ArrowUp: k - 1, Home: 0, End: rows.length - 1 };
             if (e.key in moves && !e.ctrlKey && !e.altKey) {
@@ -134,5 +140,8 @@ export function buildSlotList({ view, setting }, actions, marks = null) {
         if (m) refresh(Number(m[1]) - 1);
     });
     view.onSwitch(() => { refreshAll(); select(selected, false); });
-    return { refresh, refreshAll, selected: () => selected, select, focus: () => rows[selected].li.focus() };
+    return {
+        refresh, refreshAll, selected: () => selected, select, focus: () => rows[selected].li.focus(),
+        fileName: (k) => decodeFileName(view.parameter, k),
+    };
 }

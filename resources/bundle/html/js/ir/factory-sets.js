@@ -4,6 +4,7 @@
 // program's own conversion. They are read through the host's file service
 // like a converted file.
 import { hexToText } from '../bridge/native.js';
+import { bundleDataFolder } from './bundle-data.js';
 import { COEFFICIENT_WORDS, wordsFromHex } from './ir-messages.js';
 
 export const INDEX_FILE = 'index.json';
@@ -11,15 +12,10 @@ export const INDEX_FILE = 'index.json';
 // A coefficient file is named inside the folder only: no separators, no "..".
 const PLAIN_NAME = /^[A-Za-z0-9_-][A-Za-z0-9_.-]*$/;
 
-// The local folder of the sets, ending in "/", from this module's own
-// address (the page runs from the installed bundle's file:// address); null
-// when the page is not served from local files.
-export function factoryFolder(base = import.meta.url) {
-    const url = new URL('../../data/factory/', base);
-    if (url.protocol !== 'file:') return null;
-    const path = decodeURIComponent(url.pathname);
-    // file:///C:/... names a drive path on Windows.
-    return /^\/[A-Za-z]:\//.test(path) ? path.substring(1) : path;
+// The local folder of the sets, ending in "/" (null when the page is not
+// served from local files).
+export function factoryFolder(base) {
+    return bundleDataFolder('factory', base);
 }
 
 function readHex(native, path) {

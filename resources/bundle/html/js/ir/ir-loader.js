@@ -1,15 +1,17 @@
-// Loading a WAV file (or restoring a factory set) into an impulse-response
-// slot: the host checks and converts the file, the page writes name, file
-// name and coefficients into the unit, reads the whole slot back and
-// compares it with what was sent (sending what differs once more), and only
-// then tells the unit to take the new data.
+// Loading an audio file (or restoring a factory set) into an
+// impulse-response slot: the host prepares the file the conversion is given
+// (the file itself, or a plain decoded copy of an AIFF, FLAC or other WAV
+// file; the two channels mixed when asked), checks and converts it, the page
+// writes name, file name and coefficients into the unit, reads the whole
+// slot back and compares it with what was sent (sending what differs once
+// more), and only then tells the unit to take the new data.
 //
 // Events handed to onEvent:
-//   { type: 'channel', stat }              stereo file: call chooseChannel(0|1)
+//   { type: 'channel', stat }              stereo file: call chooseChannel(0|1|'mix')
 //   { type: 'progress', phase, percent }   phase "convert", "write", "verify",
 //                                          "resend" or "recheck"
-//   { type: 'error', reason }              before anything was written:
-//                                          "unsupported", "extensible", "fileError",
+//   { type: 'error', reason, detail }      before anything was written:
+//                                          "unsupported", "fileError",
 //                                          "readError", "sendError", "busy"
 //   { type: 'cancelled', report }          report: see stopReport (null when
 //                                          nothing reached the unit)
@@ -22,6 +24,7 @@ import {
     COEFFICIENT_WORDS, buildWriteList, fileName, nameMessage, slotName, wordsFromHex,
 } from './ir-messages.js';
 import { unitName } from './slot-name.js';
+import { prepareSource } from './ir-source.js';
 import { initializeSlot, takeSlot } from './slot-commands.js';
 import { factoryFolder as bundleFactoryFolder, readFactoryIndex, readFactoryWords } from './factory-sets.js';
 import { VerifiedWrite } from '../transfer/verified-write.js';
@@ -29,7 +32,6 @@ import { describeMessages } from '../transfer/transfer-report.js';
 
 export const PROGRESS_POLL_MS = 100;
 export const MESSAGE_GAP_MS = 8;
-const WAVE_FORMAT_EXTENSIBLE = 0xfffe;
 
 export class IrDataLoader {
     constructor({
@@ -50,11 +52,19 @@ export class IrDataLoader {
         return this.job !== null;
     }
 
-    // Starts loading `path` into slot (0-based).
-    load(slot, path) {
+    // Starts loading `path` into slot (0-based). channel: for a stereo file,
+    // 0 (left), 1 (right) or 'mix', so that nothing is asked; a mono file
+    // ignores it.
+    load(slot, path, { channel } = {}) {
         if (this.job) return false;
-        this.job = { slot, path, phase: 'wavstat' };
-        this.router.request('wavstat', { path });
+        this.job = { slot, path, phase: 'wavstat', preset: channel };
+        const prepared = prepareSource(this.native, path);
+        if (!prepared.ok) {
+            this.fail('unsupported', prepared.reason);
+            return true;
+        }
+        this.job.source = prepared.path;
+        this.router.request('wavstat', { path: prepared.path });
         return true;
     }
 
@@ -63,17 +73,22 @@ export class IrDataLoader {
         if (!('result' in answer)) return;
         if (!job || job.phase !== 'wavstat') return;
         if (!answer.result || (answer.channels !== 1 && answer.channels !== 2)) return this.fail('unsupported');
-        // The conversion refuses the extensible header; say so before trying.
-        if (answer.format === WAVE_FORMAT_EXTENSIBLE) return this.fail('extensible');
         job.stat = answer;
         if (answer.channels === 1) return this.convert(null);
+        if (job.preset !== undefined) return this.chooseChannel(job.preset, true);
         job.phase = 'channel';
         this.onEvent({ type: 'channel', stat: answer });
     }
 
-    chooseChannel(channel) {
-        if (this.job?.phase !== 'channel') return;
-        this.convert(channel === 1 ? 1 : 0);
+    // 0 left, 1 right, 'mix' both channels mixed.
+    chooseChannel(channel, preset = false) {
+        const job = this.job;
+        if (job?.phase !== 'channel' && !(preset && job?.phase === 'wavstat')) return;
+        if (channel !== 'mix') return this.convert(channel === 1 ? 1 : 0);
+        const mixed = prepareSource(this.native, job.path, 'mix');
+        if (!mixed.ok) return this.fail('unsupported', mixed.reason);
+        job.source = mixed.path;
+        this.convert('mix');
     }
 
     convert(channel) {
@@ -81,7 +96,7 @@ export class IrDataLoader {
         job.channel = channel;
         job.phase = 'convert';
         this.onEvent({ type: 'progress', phase: 'convert', percent: 0 });
-        this.router.request('convert', { path: job.path, ch: channel ?? 0 });
+        this.router.request('convert', { path: job.source ?? job.path, ch: channel === 1 ? 1 : 0 });
         this.pollTimer = this.clock.setInterval(() => {
             this.router.request('convert', { req: 'progress' });
         }, PROGRESS_POLL_MS);
@@ -132,10 +147,10 @@ export class IrDataLoader {
         if (this.writer?.running) this.writer.abort(reason);
     }
 
-    fail(reason) {
+    fail(reason, detail) {
         this.stopPolling();
         this.job = null;
-        this.onEvent({ type: 'error', reason });
+        this.onEvent(detail ? { type: 'error', reason, detail } : { type: 'error', reason });
     }
 
     readCoefficients(path) {

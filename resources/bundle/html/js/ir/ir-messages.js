@@ -23,9 +23,12 @@ export function fileName(path) {
     return String(path).split(/[\\/]/).pop();
 }
 
-// channel: null for a mono file, 0 (left) or 1 (right) for a stereo one.
+// channel: null for a mono file, 0 (left), 1 (right) or 'mix' (both
+// mixed) for a stereo one.
+export const CHANNEL_PREFIX = Object.freeze({ 0: '[L]', 1: '[R]', mix: '[M]' });
+
 export function slotName(path, channel, length = 32) {
-    const prefix = channel === 0 ? '[L]' : channel === 1 ? '[R]' : '';
+    const prefix = CHANNEL_PREFIX[channel] ?? '';
     return prefix + [...baseName(path)].slice(0, length).join('');
 }
 
