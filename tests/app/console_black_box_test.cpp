@@ -1,8 +1,11 @@
 // The program's bridge console, run as a separate process with a fresh HOME.
+#include "bridge/encoding.h"
 #include "tests/support/console_process.h"
 
 #include <gtest/gtest.h>
+#include <picojson.h>
 
+#include <csignal>
 #include <sys/stat.h>
 
 using namespace kx5;
@@ -65,4 +68,52 @@ TEST_F(Console, InstallsTheBundleIntoAFreshDataFolder) {
     run({});
     struct stat st {};
     EXPECT_EQ(stat((home.path() + "data/velmar/kx5-editor/html/index.html").c_str(), &st), 0);
+}
+
+TEST_F(Console, DeepNestingIsRefusedClearlyAndTheSessionGoesOn) {
+    std::string deepObjects;
+    for (int i = 0; i < 50000; ++i)
+        deepObjects += "{\"a\":";
+    deepObjects += "1" + std::string(50000, '}');
+    const std::string deepArrays = std::string(50000, '[') + std::string(50000, ']');
+    auto r = run({"[\"$$util_text\"," + deepObjects + "]",
+                  test::callLine({"$$midi_inconnect", deepObjects}),
+                  test::callLine({"$$app_control", "wavstat:" + deepObjects}),
+                  test::callLine({"$$midi_inconnect", deepArrays}), R"(["$$util_bytes","A"])"});
+    EXPECT_EQ(r.exitCode, 0);
+    ASSERT_GE(r.lines.size(), 5u);
+    EXPECT_EQ(r.lines[0], R"({"error":"JSON nested deeper than 100 levels"})");
+    // A page call with such a text is an ordinary bad argument.
+    EXPECT_EQ(test::valuesOf(r, "r"),
+              (std::vector<std::string>{"esystem exception", "v", "esystem exception", "s41"}));
+}
+
+TEST_F(Console, EveryOutputLineIsValidJsonWhateverTheInputBytes) {
+    auto r =
+        run({"\xFF\xFE", "[\"\xC3\"]", "[\"$$util_bytes\",\"\xE2\x82\"]", "{\"\xED\xA0\x80\":1}"});
+    ASSERT_EQ(r.lines.size(), 4u);
+    for (const auto& line : r.lines) {
+        picojson::value v;
+        EXPECT_TRUE(picojson::parse(v, line).empty()) << line;
+        EXPECT_EQ(fromUtf8(line), line) << "ill-formed UTF-8 in " << line;
+    }
+    EXPECT_EQ(r.lines[0], "{\"error\":\"syntax error at line 1 near: \xEF\xBF\xBD\xEF\xBF\xBD\"}");
+    EXPECT_EQ(r.lines[2], R"({"r":"sEFBFBD"})");
+}
+
+TEST_F(Console, ExitAndTerminationEndItWhileItsInputStaysOpen) {
+    {
+        test::ConsoleProcess console(KX5_EXECUTABLE, {.home = home.path()});
+        EXPECT_EQ(console.call({"$$app_exit"}), "v");
+        // Its input is still open: the program ends by itself.
+        EXPECT_EQ(console.process().waitExit(20000), 0);
+    }
+    for (const int signal : {SIGTERM, SIGINT}) {
+        test::ConsoleProcess console(KX5_EXECUTABLE, {.home = home.path()});
+        EXPECT_EQ(console.call({"$$app_storage", "{\"kept\":1}"}), "v");
+        console.process().signal(signal);
+        EXPECT_EQ(console.process().waitExit(20000), 0) << "signal " << signal;
+    }
+    EXPECT_EQ(test::valuesOf(run({R"(["$$app_storage"])"}), "r"),
+              std::vector<std::string>{"s{\"kept\":1}"});
 }
