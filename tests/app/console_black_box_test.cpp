@@ -5,8 +5,15 @@
 #include <gtest/gtest.h>
 #include <picojson.h>
 
+#include <algorithm>
+#include <atomic>
 #include <csignal>
+#include <filesystem>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace kx5;
 
@@ -116,4 +123,62 @@ TEST_F(Console, ExitAndTerminationEndItWhileItsInputStaysOpen) {
     }
     EXPECT_EQ(test::valuesOf(run({R"(["$$app_storage"])"}), "r"),
               std::vector<std::string>{"s{\"kept\":1}"});
+}
+
+TEST_F(Console, WritesKilledOnTheWayLeaveWholeFilesAndNoLitter) {
+    const std::string pref = home.path() + "data/velmar/kx5-editor/pref/";
+    const std::string config = home.path() + "config/velmar/kx5-editor/";
+    run({R"(["$$app_storage2","k","old"])", R"(["$$app_storage","old"])"});
+    const std::string big(2 << 20, 'n');
+    std::signal(SIGPIPE, SIG_IGN); // lines sent to a console already killed
+    for (int i = 0; i < 6; ++i) {
+        // Killed the moment a name other than the final one appears in a
+        // folder it writes to: in the middle of a write.
+        const int watch = inotify_init1(IN_CLOEXEC);
+        ASSERT_GE(watch, 0);
+        for (const auto& folder : {pref, config})
+            ASSERT_GE(inotify_add_watch(watch, folder.c_str(), IN_CREATE | IN_MOVED_TO), 0);
+        test::ConsoleProcess console(KX5_EXECUTABLE, {.home = home.path()});
+        std::atomic<bool> done{false};
+        std::thread killer([&] {
+            alignas(inotify_event) char events[4096];
+            pollfd p{watch, POLLIN, 0};
+            while (!done) {
+                if (poll(&p, 1, 20) <= 0) continue;
+                const ssize_t n = read(watch, events, sizeof events);
+                bool other = false;
+                for (ssize_t at = 0; at < n;) {
+                    const auto* e = reinterpret_cast<const inotify_event*>(events + at);
+                    const std::string name = e->len ? e->name : "";
+                    if (name != "k" && name != "settings.ini") other = true;
+                    at += ssize_t(sizeof(inotify_event) + e->len);
+                }
+                if (other) break;
+            }
+            console.process().signal(SIGKILL);
+        });
+        for (int n = 0; n < 4; ++n) {
+            console.send(test::callLine({"$$app_storage2", "k", big}));
+            console.send(test::callLine({"$$app_storage", big}));
+        }
+        // Until every write answered or the killer struck.
+        std::string line;
+        for (int answers = 0; answers < 8 && console.readLine(line, 20000);)
+            answers += line.rfind("{\"r\":", 0) == 0 ? 1 : 0;
+        done = true;
+        killer.join();
+        console.process().waitExit(20000);
+        close(watch);
+    }
+    const auto r = run({R"(["$$app_storage2","k"])", R"(["$$app_storage"])"});
+    const auto values = test::valuesOf(r, "r");
+    ASSERT_EQ(values.size(), 2u);
+    for (const auto& v : values)
+        EXPECT_TRUE(v == "sold" || v == "s" + big) << "a part: " << v.size() << " bytes";
+    std::vector<std::string> left;
+    for (const auto& folder : {pref, config})
+        for (const auto& e : std::filesystem::directory_iterator(folder))
+            left.push_back(e.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"k", "settings.ini"}));
 }
