@@ -1,5 +1,7 @@
 #include "bridge/json_parse.h"
 
+#include <cmath>
+
 namespace kx5 {
 namespace {
 
@@ -7,8 +9,12 @@ namespace {
 // library's own context limits only arrays).
 class LimitedContext {
   public:
-    LimitedContext(picojson::value* out, size_t depthLeft, bool* tooDeep)
-        : out_(out), depthLeft_(depthLeft), tooDeep_(tooDeep) {}
+    struct Refusals {
+        bool tooDeep = false;
+        bool outOfRange = false;
+    };
+    LimitedContext(picojson::value* out, size_t depthLeft, Refusals* refused)
+        : out_(out), depthLeft_(depthLeft), refused_(refused) {}
     LimitedContext(const LimitedContext&) = delete;
     LimitedContext& operator=(const LimitedContext&) = delete;
 
@@ -20,7 +26,13 @@ class LimitedContext {
         *out_ = picojson::value(b);
         return true;
     }
+    // A value picojson cannot hold (1e999 reads as infinity) is refused
+    // here; picojson itself would throw.
     bool set_number(double f) {
+        if (!std::isfinite(f)) {
+            refused_->outOfRange = true;
+            return false;
+        }
         *out_ = picojson::value(f);
         return true;
     }
@@ -36,7 +48,7 @@ class LimitedContext {
     template <typename Iter> bool parse_array_item(picojson::input<Iter>& in, size_t) {
         picojson::array& a = out_->get<picojson::array>();
         a.push_back(picojson::value());
-        LimitedContext inner(&a.back(), depthLeft_, tooDeep_);
+        LimitedContext inner(&a.back(), depthLeft_, refused_);
         return picojson::_parse(inner, in);
     }
     bool parse_array_stop(size_t) {
@@ -51,7 +63,7 @@ class LimitedContext {
     template <typename Iter>
     bool parse_object_item(picojson::input<Iter>& in, const std::string& key) {
         picojson::object& o = out_->get<picojson::object>();
-        LimitedContext inner(&o[key], depthLeft_, tooDeep_);
+        LimitedContext inner(&o[key], depthLeft_, refused_);
         return picojson::_parse(inner, in);
     }
     bool parse_object_stop() {
@@ -62,7 +74,7 @@ class LimitedContext {
   private:
     bool enter() {
         if (depthLeft_ == 0) {
-            *tooDeep_ = true;
+            refused_->tooDeep = true;
             return false;
         }
         --depthLeft_;
@@ -71,17 +83,18 @@ class LimitedContext {
 
     picojson::value* out_;
     size_t depthLeft_;
-    bool* tooDeep_;
+    Refusals* refused_;
 };
 
 } // namespace
 
 std::string parseJson(picojson::value& out, std::string_view text, size_t maxDepth) {
     std::string error;
-    bool tooDeep = false;
-    LimitedContext context(&out, maxDepth, &tooDeep);
+    LimitedContext::Refusals refused;
+    LimitedContext context(&out, maxDepth, &refused);
     picojson::_parse(context, text.begin(), text.end(), &error);
-    if (tooDeep) return "JSON nested deeper than " + std::to_string(maxDepth) + " levels";
+    if (refused.tooDeep) return "JSON nested deeper than " + std::to_string(maxDepth) + " levels";
+    if (refused.outOfRange) return "a JSON number out of range";
     return error;
 }
 

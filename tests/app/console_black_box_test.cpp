@@ -95,6 +95,18 @@ TEST_F(Console, DeepNestingIsRefusedClearlyAndTheSessionGoesOn) {
               (std::vector<std::string>{"esystem exception", "v", "esystem exception", "s41"}));
 }
 
+TEST_F(Console, NumbersOutOfRangeAreRefusedClearlyAndTheSessionGoesOn) {
+    auto r = run({"[1e999]", R"(["wait",-1e400])",
+                  test::callLine({"$$midi_inconnect", "{\"a\":55e5555555}"}),
+                  test::callLine({"$$app_control", "wavstat:{\"path\":1e309}"}),
+                  R"(["$$util_bytes","A"])"});
+    EXPECT_EQ(r.exitCode, 0);
+    ASSERT_GE(r.lines.size(), 4u);
+    EXPECT_EQ(r.lines[0], R"({"error":"a JSON number out of range"})");
+    EXPECT_EQ(r.lines[1], R"({"error":"a JSON number out of range"})");
+    EXPECT_EQ(test::valuesOf(r, "r"), (std::vector<std::string>{"esystem exception", "v", "s41"}));
+}
+
 TEST_F(Console, EveryOutputLineIsValidJsonWhateverTheInputBytes) {
     auto r =
         run({"\xFF\xFE", "[\"\xC3\"]", "[\"$$util_bytes\",\"\xE2\x82\"]", "{\"\xED\xA0\x80\":1}"});
