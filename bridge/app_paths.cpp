@@ -1,10 +1,15 @@
 #include "bridge/app_paths.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace kx5 {
 namespace {
@@ -34,7 +39,10 @@ AppPaths AppPaths::forApp(const std::string& appName) {
     p.appName = appName;
     p.dataFolder = xdgFolder("XDG_DATA_HOME", ".local/share/") + "velmar/" + appName + "/";
     p.configFolder = xdgFolder("XDG_CONFIG_HOME", ".config/") + "velmar/" + appName + "/";
-    p.tempFolder = ensurePrivateTempFolder(appName);
+    std::string problem;
+    p.tempFolder = ensurePrivateTempFolder(appName, &problem);
+    if (p.tempFolder.empty())
+        std::fprintf(stderr, "temp: %s; conversions and downloads will fail\n", problem.c_str());
     return p;
 }
 
@@ -52,16 +60,75 @@ bool ensureFolder(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string ensurePrivateTempFolder(const std::string& appName) {
-    const char* base = std::getenv("TMPDIR");
-    std::string root = withSlash(base && base[0] == '/' ? base : "/tmp");
-    const std::string folder = root + "velmar-" + std::to_string(getuid()) + "-" + appName;
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
+namespace {
+
+// The folder is a real folder of ours, and private.
+bool isPrivateFolder(const std::string& path) {
     struct stat st {};
-    // A folder someone else made (or a link) in a shared temp folder is not used.
-    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) return {};
-    if ((st.st_mode & 0077) != 0 && chmod(folder.c_str(), 0700) != 0) return {};
-    return folder + "/";
+    if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
+        return false;
+    return (st.st_mode & 0077) == 0 || chmod(path.c_str(), 0700) == 0;
+}
+
+std::string withoutSlash(std::string p) {
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
+    return p;
+}
+
+// A folder of ours named <prefix>XXXXXX in root (one an earlier start made),
+// else a new one; empty when none can be made.
+std::string suffixedFolder(const std::string& root, const std::string& prefix) {
+    std::vector<std::string> ours;
+    if (DIR* dir = opendir(root.c_str())) {
+        while (const dirent* e = readdir(dir)) {
+            const std::string name = e->d_name;
+            if (name.size() == prefix.size() + 6 && name.rfind(prefix, 0) == 0 &&
+                isPrivateFolder(root + name))
+                ours.push_back(name);
+        }
+        closedir(dir);
+    }
+    if (!ours.empty()) return root + *std::min_element(ours.begin(), ours.end());
+    std::string pattern = root + prefix + "XXXXXX";
+    return mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
+} // namespace
+
+bool ensurePrivateFolder(const std::string& path) {
+    const std::string folder = withoutSlash(path);
+    if (folder.empty()) return false;
+    const size_t slash = folder.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !ensureFolder(folder.substr(0, slash)))
+        return false;
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    return isPrivateFolder(folder);
+}
+
+std::string ensurePrivateTempFolder(const std::string& appName, std::string* problem) {
+    const auto fail = [&](std::string why) {
+        if (problem) *problem = std::move(why);
+        return std::string();
+    };
+    // The session's own runtime folder: no other user can reach into it.
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && runtime[0] == '/') {
+        const std::string base = withoutSlash(runtime);
+        const std::string folder = base + "/velmar-" + appName;
+        if (isPrivateFolder(base) && ensurePrivateFolder(folder)) return folder + "/";
+    }
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string root = withSlash(withoutSlash(tmp && tmp[0] == '/' ? tmp : "/tmp"));
+    if (!ensureFolder(root))
+        return fail("the temporary folder " + root + " cannot be made: " + std::strerror(errno));
+    const std::string name = "velmar-" + std::to_string(getuid()) + "-" + appName;
+    if (ensurePrivateFolder(root + name)) return root + name + "/";
+    // Not ours (another user made it first, or a link): never used, and
+    // never in the way either.
+    const std::string other = suffixedFolder(root, name + "-");
+    if (other.empty() || !isPrivateFolder(other))
+        return fail("no private folder can be made in " + root + ": " + std::strerror(errno));
+    return other + "/";
 }
 
 } // namespace kx5

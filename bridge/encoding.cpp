@@ -63,8 +63,8 @@ size_t illFormedLength(std::string_view s, size_t i) {
     return n;
 }
 
-std::string sanitizeUtf8(std::string_view in) {
-    const size_t nul = in.find('\0');
+std::string sanitizeUtf8(std::string_view in, bool stopAtNul) {
+    const size_t nul = stopAtNul ? in.find('\0') : std::string_view::npos;
     if (nul != std::string_view::npos) in = in.substr(0, nul);
     std::string out;
     out.reserve(in.size());
@@ -107,10 +107,13 @@ bool isLineTerminator(std::string_view s, size_t i, size_t& len) {
 } // namespace
 
 std::string toUtf8(std::string_view text) {
-    return sanitizeUtf8(text);
+    return sanitizeUtf8(text, true);
 }
 std::string fromUtf8(std::string_view bytes) {
-    return sanitizeUtf8(bytes);
+    return sanitizeUtf8(bytes, true);
+}
+std::string wellFormedUtf8(std::string_view bytes) {
+    return sanitizeUtf8(bytes, false);
 }
 
 std::string hexEncode(std::string_view bytes) {

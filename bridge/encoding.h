@@ -18,6 +18,9 @@ std::string toUtf8(std::string_view text);
 // Same contract in the other direction: bytes up to the first NUL, decoded
 // with replacement.
 std::string fromUtf8(std::string_view bytes);
+// Every byte kept (NUL too) except ill-formed sequences, each of which
+// becomes U+FFFD: what a text must be before it goes into JSON output.
+std::string wellFormedUtf8(std::string_view bytes);
 
 // Upper-case hex, two digits per byte, no separators.
 std::string hexEncode(std::string_view bytes);

@@ -3,61 +3,114 @@
 #include "bridge/glib_handles.h"
 #include "bridge/javascript_interface.h"
 #include "bridge/ui_queue_glib.h"
+#include "bridge/unique_fd.h"
 #include "host/bundle_install.h"
+#include "host/console_line.h"
 
+#include <glib-unix.h>
 #include <glib.h>
 #include <picojson.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <cmath>
-#include <istream>
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
 #include <ostream>
+#include <poll.h>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace kx5 {
 namespace {
 
-std::string jsonLine(const char* key, const std::string& value) {
-    picojson::object o;
-    o[key] = picojson::value(value);
-    return picojson::value(o).serialize() + "\n";
-}
-
-// The page turns every argument into text by concatenating it to "".
-std::string argumentText(const picojson::value& v) {
-    if (v.is<std::string>()) return v.get<std::string>();
-    if (v.is<bool>()) return v.get<bool>() ? "true" : "false";
-    if (v.is<picojson::null>()) return "null";
-    if (v.is<double>()) {
-        const double d = v.get<double>();
-        if (std::isfinite(d) && d == std::floor(d) && std::fabs(d) < 1e15) {
-            char buf[32];
-            std::snprintf(buf, sizeof buf, "%.0f", d);
-            return buf;
+// Lines from the console's input. next() waits for a whole line (the last
+// one may end without a line feed) and gives up at once when stop() is
+// called from any thread, so a close never waits for input.
+class ConsoleInput {
+  public:
+    explicit ConsoleInput(int fd) : fd_(fd) {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+            wakeRead_.reset(fds[0]);
+            wakeWrite_.reset(fds[1]);
         }
-        return v.serialize();
     }
-    return v.serialize();
-}
+
+    bool next(std::string& line) {
+        for (;;) {
+            if (stopped_) return false;
+            const size_t end = buffer_.find('\n', scanned_);
+            if (end != std::string::npos) {
+                line.assign(buffer_, 0, end);
+                buffer_.erase(0, end + 1);
+                scanned_ = 0;
+                return true;
+            }
+            scanned_ = buffer_.size();
+            if (ended_) {
+                if (buffer_.empty()) return false;
+                line.swap(buffer_);
+                buffer_.clear();
+                scanned_ = 0;
+                return true;
+            }
+            pollfd waits[2] = {{fd_, POLLIN, 0}, {wakeRead_.get(), POLLIN, 0}};
+            if (poll(waits, wakeRead_ ? 2 : 1, -1) < 0) {
+                if (errno == EINTR) continue;
+                ended_ = true;
+                continue;
+            }
+            if (waits[1].revents) return false;
+            if (!waits[0].revents) continue;
+            char chunk[65536];
+            const ssize_t n = read(fd_, chunk, sizeof chunk);
+            if (n > 0)
+                buffer_.append(chunk, size_t(n));
+            else if (n == 0 || (errno != EINTR && errno != EAGAIN))
+                ended_ = true;
+        }
+    }
+
+    void stop() {
+        stopped_ = true;
+        if (wakeWrite_) {
+            const char byte = 1;
+            [[maybe_unused]] const ssize_t n = write(wakeWrite_.get(), &byte, 1);
+        }
+    }
+
+  private:
+    int fd_;
+    UniqueFd wakeRead_, wakeWrite_;
+    std::string buffer_;
+    size_t scanned_ = 0;
+    bool ended_ = false;
+    std::atomic<bool> stopped_{false};
+};
 
 class ConsoleInterface final : public JavaScriptInterface {
   public:
     ConsoleInterface(UiQueue& ui, std::ostream& out) : JavaScriptInterface(ui), out_(out) {}
 
-    void navigate(const std::string& url) override { write(jsonLine("navigate", url)); }
+    void navigate(const std::string& url) override { write(consoleOutputLine("navigate", url)); }
 
     void processEvent() override {
         std::string text;
         while (takeForDelivery(text))
-            write(jsonLine("e", text));
+            write(consoleOutputLine("e", text));
     }
 
-    void requestClose() override { closeRequested = true; }
+    void requestClose() override {
+        closeRequested = true;
+        if (onClose) onClose();
+    }
 
     void drainByPull() {
         for (std::string text = pullEvent(); !text.empty(); text = pullEvent())
-            write(jsonLine("e", text));
+            write(consoleOutputLine("e", text));
     }
 
     void write(const std::string& s) {
@@ -66,6 +119,7 @@ class ConsoleInterface final : public JavaScriptInterface {
     }
 
     std::atomic<bool> closeRequested{false};
+    std::function<void()> onClose;
 
   private:
     std::ostream& out_;
@@ -87,49 +141,42 @@ std::string functionsLine(const ModuleTable& table) {
 
 } // namespace
 
-std::string parseConsoleLine(const std::string& line, std::string& callName, Args& args,
-                             long& waitMs) {
-    picojson::value v;
-    const std::string err = picojson::parse(v, line);
-    if (!err.empty()) return err;
-    if (!v.is<picojson::array>()) return "a line must be a JSON array";
-    const auto& a = v.get<picojson::array>();
-    if (a.empty() || !a[0].is<std::string>()) return "the first element must be a call name";
-    callName = a[0].get<std::string>();
-    args.clear();
-    waitMs = -1;
-    if (callName == "wait") {
-        if (a.size() != 2 || !a[1].is<double>() || a[1].get<double>() < 0)
-            return "wait takes a number of milliseconds";
-        waitMs = static_cast<long>(a[1].get<double>());
-        return {};
-    }
-    for (size_t i = 1; i < a.size(); ++i)
-        args.push_back(argumentText(a[i]));
-    return {};
-}
-
-int runConsole(const AppPaths& paths, const HostOptions& options, std::istream& in,
-               std::ostream& out) {
+int runConsole(const AppPaths& paths, const HostOptions& options, int input, std::ostream& out) {
     GMainContext* context = g_main_context_default();
     const glib::MainLoop mainLoop(g_main_loop_new(context, FALSE));
     GMainLoop* loop = mainLoop.get();
     GlibUiQueue ui(context);
+    ConsoleInput lines(input);
     ConsoleInterface js(ui, out);
+    // app.exit and the signals that end the window end the console at once,
+    // whatever input is still to come.
+    js.onClose = [&] {
+        lines.stop();
+        g_main_loop_quit(loop);
+    };
     js.appName = paths.appName;
     js.startUrl = installBundle(paths);
     auto host = std::make_unique<NativeHost>(js, paths, options);
+    std::vector<guint> signalSources;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        signalSources.emplace_back(g_unix_signal_add(
+            signal,
+            [](void* data) -> gboolean {
+                static_cast<ConsoleInterface*>(data)->requestClose();
+                return G_SOURCE_CONTINUE;
+            },
+            &js));
 
     std::thread reader([&] {
         std::string line;
-        while (!js.closeRequested && std::getline(in, line)) {
+        while (!js.closeRequested && lines.next(line)) {
             if (line.empty()) continue;
             std::string callName;
             Args args;
             long waitMs = -1;
             const std::string err = parseConsoleLine(line, callName, args, waitMs);
             if (!err.empty()) {
-                ui.send([&] { js.write(jsonLine("error", err)); });
+                ui.send([&] { js.write(consoleOutputLine("error", err)); });
                 continue;
             }
             if (waitMs >= 0) {
@@ -137,7 +184,7 @@ int runConsole(const AppPaths& paths, const HostOptions& options, std::istream& 
                 // queued ones are polled out.
                 const auto end =
                     std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-                while (std::chrono::steady_clock::now() < end) {
+                while (!js.closeRequested && std::chrono::steady_clock::now() < end) {
                     std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
                         std::chrono::milliseconds(5), end - std::chrono::steady_clock::now()));
                     ui.send([&] { js.drainByPull(); });
@@ -149,7 +196,7 @@ int runConsole(const AppPaths& paths, const HostOptions& options, std::istream& 
                 continue;
             }
             ui.send([&] {
-                js.write(jsonLine("r", host->call(callName, args)));
+                js.write(consoleOutputLine("r", host->call(callName, args)));
                 js.drainByPull();
             });
         }
@@ -157,9 +204,14 @@ int runConsole(const AppPaths& paths, const HostOptions& options, std::istream& 
     });
 
     g_main_loop_run(loop);
-    reader.join();
-    // No worker may wait on the UI thread while the modules are torn down.
+    // A call the reader is still waiting on will not run any more; closing the
+    // queue releases it.
     ui.close();
+    lines.stop();
+    reader.join();
+    for (const guint id : signalSources)
+        g_source_remove(id);
+    // No worker may wait on the UI thread while the modules are torn down.
     host.reset();
     return 0;
 }

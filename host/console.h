@@ -4,6 +4,7 @@
 // function names in id order.
 #pragma once
 
+#include "host/console_line.h"
 #include "host/native_host.h"
 
 #include <iosfwd>
@@ -11,12 +12,8 @@
 
 namespace kx5 {
 
-int runConsole(const AppPaths& paths, const HostOptions& options, std::istream& in,
-               std::ostream& out);
-
-// Turns one input line into a call name and argument texts; returns an error
-// text (empty on success). A ["wait", MS] line sets waitMs.
-std::string parseConsoleLine(const std::string& line, std::string& callName, Args& args,
-                             long& waitMs);
+// Reads lines from the file descriptor input until its end, app.exit or
+// SIGTERM, SIGINT or SIGHUP.
+int runConsole(const AppPaths& paths, const HostOptions& options, int input, std::ostream& out);
 
 } // namespace kx5

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <iostream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 int main(int argc, char** argv) {
@@ -37,6 +38,6 @@ int main(int argc, char** argv) {
     kx5::HostOptions options;
     options.arguments = args;
     if (console)
-        return kx5::runConsole(kx5::AppPaths::forApp(appName), options, std::cin, std::cout);
+        return kx5::runConsole(kx5::AppPaths::forApp(appName), options, STDIN_FILENO, std::cout);
     return kx5::runWindow(appName, options, argc, argv);
 }

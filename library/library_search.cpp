@@ -1,5 +1,6 @@
 #include "library/library_search.h"
 
+#include "bridge/json_parse.h"
 #include "library/ir_analysis.h"
 #include "library/search_index.h"
 
@@ -71,7 +72,7 @@ picojson::value rowJson(const SqliteStatement& s, const double* distance) {
     o["brightness"] = picojson::value(double(std::lround(s.real(10))));
     o["thumb"] = picojson::value(thumbnailHex(s.blob(11), s.bytes(11)));
     picojson::value tags;
-    if (!picojson::parse(tags, s.text(12)).empty() || !tags.is<picojson::array>())
+    if (!parseJson(tags, s.text(12)).empty() || !tags.is<picojson::array>())
         tags = picojson::value(picojson::array());
     o["tags"] = tags;
     o["favourite"] = picojson::value(double(s.integer(13) != 0));
@@ -94,7 +95,7 @@ SearchQuery SearchQuery::fromJson(const std::string& json) {
     SearchQuery q;
     if (json.empty()) return q;
     picojson::value v;
-    if (!picojson::parse(v, json).empty() || !v.is<picojson::object>())
+    if (!parseJson(v, json).empty() || !v.is<picojson::object>())
         throw std::invalid_argument("search: not a JSON object");
     const auto& o = v.get<picojson::object>();
     if (auto* m = member(o, "text")) q.text = typed<std::string>(*m, "text");

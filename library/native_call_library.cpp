@@ -4,6 +4,7 @@
 #include "bridge/call_arguments.h"
 #include "bridge/encoding.h"
 #include "bridge/javascript_interface.h"
+#include "bridge/json_parse.h"
 #include "bridge/native_objects.h"
 #include "library/ir_library.h"
 
@@ -16,7 +17,7 @@ namespace {
 
 std::vector<std::string> tagList(const std::string& json) {
     picojson::value v;
-    if (!picojson::parse(v, json).empty() || !v.is<picojson::array>())
+    if (!parseJson(v, json).empty() || !v.is<picojson::array>())
         throw std::invalid_argument("tags: not a JSON array");
     std::vector<std::string> tags;
     for (const auto& t : v.get<picojson::array>())

@@ -1,5 +1,7 @@
 #include "midi/midi_endpoint_record.h"
 
+#include "bridge/json_parse.h"
+
 #include <picojson.h>
 
 #include <stdexcept>
@@ -51,7 +53,7 @@ std::string midiEndpointsToJson(const std::vector<MIDIEndpointRecord>& records) 
 MIDIEndpointRecord midiEndpointFromJson(const std::string& text) {
     // A parse error is not reported as such: what was read up to it is checked.
     picojson::value v;
-    picojson::parse(v, text);
+    parseJson(v, text);
     if (!v.is<picojson::object>()) throw std::runtime_error("endpoint record is not an object");
     const auto& o = v.get<picojson::object>();
     MIDIEndpointRecord r;

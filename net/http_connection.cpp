@@ -32,10 +32,10 @@ uint32_t HTTPConnection::download(const std::string& url, const std::string& des
     std::lock_guard lock(mutex_);
     const uint32_t id = takeIdLocked();
     std::string path = destination;
-    if (path.empty()) {
-        ensureFolder(tempFolder_);
+    // Without a private temporary folder the download fails (its error
+    // event) rather than landing anywhere else.
+    if (path.empty() && ensurePrivateFolder(tempFolder_))
         path = net::temporaryDownloadPath(tempFolder_, static_cast<uint32_t>(::getpid()), id, url);
-    }
     return startLocked(id, std::make_unique<net::HTTPTransfer>(net::HTTPTransfer::Kind::Download,
                                                                id, url, path, delegate_));
 }

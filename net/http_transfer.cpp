@@ -215,6 +215,7 @@ bool HTTPTransfer::perform(void* easyHandle) {
 }
 
 bool HTTPTransfer::download() {
+    if (path_.empty()) return false;
     PartialFile file(path_);
     Easy easy(curl_easy_init());
     if (!file.ok() || !easy) return false;

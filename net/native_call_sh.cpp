@@ -3,6 +3,7 @@
 #include "bridge/call_arguments.h"
 #include "bridge/encoding.h"
 #include "bridge/javascript_interface.h"
+#include "bridge/json_parse.h"
 #include "bridge/native_objects.h"
 
 #include <picojson.h>
@@ -12,7 +13,7 @@ namespace {
 
 std::vector<std::string> commandWords(const std::string& json) {
     picojson::value v;
-    picojson::parse(v, json);
+    parseJson(v, json);
     std::vector<std::string> words;
     // get<>() throws on a type mismatch, which the call guard reports.
     for (const auto& element : v.get<picojson::array>())

@@ -21,7 +21,8 @@ std::optional<std::string> serialDevicePath(const std::string& address);
 // Raises DTR. Empty on failure (errno set).
 UniqueFd openSerialPort(const std::string& path, uint32_t baud);
 
-// Drops DTR and discards both queues (the port stays open).
+// Drops DTR, discards both queues and lifts the exclusive mark, which
+// would otherwise outlive the descriptor (the port stays open).
 void releaseSerialPort(int fd);
 
 } // namespace kx5::net

@@ -44,18 +44,12 @@ std::optional<std::string> serialDevicePath(const std::string& address) {
     return "/dev/ttyS" + std::to_string(n - 1);
 }
 
-UniqueFd openSerialPort(const std::string& path, uint32_t baud) {
-    if (path.empty()) {
-        errno = ENOENT;
-        return UniqueFd();
-    }
-    // Non-blocking, so that a port waiting for carrier does not hang the open.
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd) return fd;
+namespace {
+
+// Sets the port up for raw bytes; false (errno set) when it cannot be.
+bool configure(int fd, uint32_t baud) {
     termios tio{};
-    if (!::isatty(fd.get()) || ::ioctl(fd.get(), TIOCEXCL) != 0 ||
-        ::tcflush(fd.get(), TCIOFLUSH) != 0 || ::tcgetattr(fd.get(), &tio) != 0)
-        return UniqueFd();
+    if (::tcflush(fd, TCIOFLUSH) != 0 || ::tcgetattr(fd, &tio) != 0) return false;
     tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL);
     tio.c_oflag &= ~OPOST;
     tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
@@ -68,18 +62,37 @@ UniqueFd openSerialPort(const std::string& path, uint32_t baud) {
         const auto speed = speedFor(baud);
         if (!speed) {
             errno = EINVAL;
-            return UniqueFd();
+            return false;
         }
         ::cfsetispeed(&tio, *speed);
         ::cfsetospeed(&tio, *speed);
     }
-    if (::tcsetattr(fd.get(), TCSANOW, &tio) != 0) return UniqueFd();
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) return false;
     const int dtr = TIOCM_DTR;
     // Pseudo-terminals and some adapters have no modem lines; that is no
     // reason to refuse the port.
-    if (::ioctl(fd.get(), TIOCMBIS, &dtr) != 0 && errno != EINVAL && errno != ENOTTY &&
-        errno != EIO)
+    return ::ioctl(fd, TIOCMBIS, &dtr) == 0 || errno == EINVAL || errno == ENOTTY || errno == EIO;
+}
+
+} // namespace
+
+UniqueFd openSerialPort(const std::string& path, uint32_t baud) {
+    if (path.empty()) {
+        errno = ENOENT;
         return UniqueFd();
+    }
+    // Non-blocking, so that a port waiting for carrier does not hang the open.
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd) return fd;
+    if (!::isatty(fd.get()) || ::ioctl(fd.get(), TIOCEXCL) != 0) return UniqueFd();
+    if (!configure(fd.get(), baud)) {
+        // The mark belongs to the port, not to this descriptor: it would
+        // outlive the close and keep everyone else out.
+        const int saved = errno;
+        ::ioctl(fd.get(), TIOCNXCL);
+        errno = saved;
+        return UniqueFd();
+    }
     return fd;
 }
 
@@ -87,6 +100,6 @@ void releaseSerialPort(int fd) {
     const int dtr = TIOCM_DTR;
     ::ioctl(fd, TIOCMBIC, &dtr);
     ::tcflush(fd, TCIOFLUSH);
+    ::ioctl(fd, TIOCNXCL);
 }
-
 } // namespace kx5::net

@@ -1,5 +1,7 @@
 #include "net/tether_device.h"
 
+#include "bridge/json_parse.h"
+
 #include <picojson.h>
 
 #include <cmath>
@@ -45,7 +47,7 @@ std::string tetherDeviceJson(const TetherDevice& d) {
 
 TetherDevice parseTetherDevice(const std::string& json) {
     picojson::value v;
-    picojson::parse(v, json);
+    parseJson(v, json);
     const auto& o = v.get<picojson::object>();
     TetherDevice d;
     d.address = text(o, "TetherDeviceAddressKey");

@@ -16,7 +16,8 @@ class AudioFileReader {
   public:
     enum class Result { Data, End, Error };
 
-    // nullptr when the file can't be opened or has no decodable audio stream.
+    // nullptr when the file can't be opened, is not a regular file or has no
+    // decodable audio stream.
     static std::unique_ptr<AudioFileReader> open(const std::string& path);
     ~AudioFileReader();
 
@@ -54,6 +55,10 @@ class AudioFileReader {
     bool convert(const AVFrame* frame, std::vector<uint8_t>& out);
     bool drainResampler(std::vector<uint8_t>& out);
 
+    // The file, opened and checked here (FFmpeg reads it through io_): a
+    // FIFO or a device is refused before anything waits on it.
+    struct FileInput;
+    std::unique_ptr<FileInput> input_;
     ff::InputContext format_;
     ff::CodecContext decoder_;
     ff::Resampler resampler_;

@@ -1,11 +1,17 @@
 #include "audio/engines/audio_file_reader.h"
 
 #include "audio/files/wave_chunk_file.h"
+#include "bridge/unique_fd.h"
 
 extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -48,7 +54,40 @@ bool isPcmFloat(AVCodecID id) {
            id == AV_CODEC_ID_PCM_F64LE || id == AV_CODEC_ID_PCM_F64BE;
 }
 
+constexpr int kInputBufferSize = 64 * 1024;
+
+int readInput(void* opaque, uint8_t* buffer, int size) {
+    const int fd = *static_cast<int*>(opaque);
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, size_t(size));
+        if (n > 0) return int(n);
+        if (n == 0) return AVERROR_EOF;
+        if (errno != EINTR) return AVERROR(errno);
+    }
+}
+
+int64_t seekInput(void* opaque, int64_t offset, int whence) {
+    const int fd = *static_cast<int*>(opaque);
+    if (whence & AVSEEK_SIZE) {
+        struct stat st {};
+        return fstat(fd, &st) == 0 ? int64_t(st.st_size) : AVERROR(errno);
+    }
+    const off_t at = lseek(fd, off_t(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : int64_t(at);
+}
+
 } // namespace
+
+struct AudioFileReader::FileInput {
+    ~FileInput() {
+        if (!io) return;
+        av_freep(&io->buffer);
+        avio_context_free(&io);
+    }
+    UniqueFd fd;
+    int rawFd = -1; // what the callbacks read from
+    AVIOContext* io = nullptr;
+};
 
 uint16_t waveTagForCodec(AVCodecID id, uint32_t storedTag) {
     if (isPcmInteger(id)) return kWaveTagPcm;
@@ -65,7 +104,29 @@ AudioFileReader::~AudioFileReader() = default;
 std::unique_ptr<AudioFileReader> AudioFileReader::open(const std::string& path) {
     ff::quietLogging();
     std::unique_ptr<AudioFileReader> r(new AudioFileReader);
-    AVFormatContext* raw = nullptr;
+    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat info {};
+    if (!fd || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+    const int flags = fcntl(fd.get(), F_GETFL);
+    if (flags >= 0) fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    r->input_ = std::make_unique<FileInput>();
+    FileInput& input = *r->input_;
+    input.rawFd = fd.get();
+    input.fd = std::move(fd);
+    auto* buffer = static_cast<uint8_t*>(av_malloc(kInputBufferSize));
+    if (!buffer) return nullptr;
+    input.io = avio_alloc_context(buffer, kInputBufferSize, 0, &input.rawFd, readInput, nullptr,
+                                  seekInput);
+    if (!input.io) {
+        av_free(buffer);
+        return nullptr;
+    }
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw) return nullptr;
+    raw->pb = input.io;
+    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // The path still names the file, so its extension helps the probe.
     if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return nullptr;
     r->format_.reset(raw);
     if (avformat_find_stream_info(raw, nullptr) < 0) return nullptr;

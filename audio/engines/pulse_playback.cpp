@@ -19,11 +19,12 @@ PulsePlayback* PulsePlayback::current() {
     return runningPlayback;
 }
 
-std::unique_ptr<PulsePlayback> PulsePlayback::open(const Config& config, Fill fill) {
+std::unique_ptr<PulsePlayback> PulsePlayback::open(const Config& config, Fill fill, Failed failed) {
     if (config.channels == 0 || config.sampleRate == 0 || config.bufferBytes == 0) return nullptr;
     std::unique_ptr<PulsePlayback> p(new PulsePlayback);
     p->config_ = config;
     p->fill_ = std::move(fill);
+    p->failed_ = std::move(failed);
     p->buffer_.resize(config.bufferBytes);
     p->connection_ = PulseConnection::connect("kx5-" + config.streamName);
     if (!p->connection_) return nullptr;
@@ -57,6 +58,7 @@ std::unique_ptr<PulsePlayback> PulsePlayback::open(const Config& config, Fill fi
         },
         3000);
     if (!settled || pa_stream_get_state(s) != PA_STREAM_READY) return nullptr;
+    p->ready_ = true;
     return p;
 }
 
@@ -90,8 +92,17 @@ void PulsePlayback::detach() {
     if (pa_operation* op = pa_stream_cork(stream_, 1, nullptr, nullptr)) pa_operation_unref(op);
 }
 
-void PulsePlayback::onState(pa_stream*, void* self) {
-    static_cast<PulsePlayback*>(self)->connection_->signal();
+void PulsePlayback::onState(pa_stream* stream, void* self) {
+    auto* p = static_cast<PulsePlayback*>(self);
+    p->connection_->signal();
+    // Reported once, and only for a stream its owner already holds: a failed
+    // open is answered by open() itself.
+    if (!p->ready_ || p->detached_ || PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) return;
+    p->ready_ = false;
+    if (p->failed_) {
+        CurrentScope scope(p);
+        p->failed_();
+    }
 }
 
 void PulsePlayback::onUnderflow(pa_stream*, void* self) {

@@ -26,10 +26,14 @@ class PulsePlayback {
     };
     // Fills one whole buffer (16-bit samples).
     using Fill = std::function<void(uint8_t* buffer, size_t bytes)>;
+    // The stream failed after it was open (the server went away, the sink
+    // was removed). Runs on the stream's thread, like fill; current() is
+    // this stream there.
+    using Failed = std::function<void()>;
 
     // nullptr when the server or the sink can't be reached. The callback may
     // start running before this returns.
-    static std::unique_ptr<PulsePlayback> open(const Config& config, Fill fill);
+    static std::unique_ptr<PulsePlayback> open(const Config& config, Fill fill, Failed failed = {});
     // Stops and waits for the stream's thread; never call it from a callback.
     ~PulsePlayback();
     PulsePlayback(const PulsePlayback&) = delete;
@@ -57,11 +61,13 @@ class PulsePlayback {
 
     Config config_;
     Fill fill_;
+    Failed failed_;
     std::unique_ptr<PulseConnection> connection_;
     pa_stream* stream_ = nullptr;
     std::vector<uint8_t> buffer_;
     bool detached_ = false;
     std::atomic<unsigned> underflows_{0};
+    bool ready_ = false; // open() saw the stream ready (set with the lock held)
 };
 
 } // namespace kx5

@@ -2,6 +2,7 @@
 
 #include "audio/files/audio_file_ops.h"
 #include "bridge/javascript_interface.h"
+#include "bridge/json_parse.h"
 
 #include <picojson.h>
 
@@ -32,7 +33,7 @@ void AudioConvertThread::run() {
 
 void AudioSplitThread::run() {
     picojson::value list;
-    picojson::parse(list, outputList_);
+    parseJson(list, outputList_);
     std::vector<std::string> outputs;
     bool wellFormed = list.is<picojson::array>();
     if (wellFormed) {

@@ -16,6 +16,9 @@ class AudioOutputStreamDelegate {
     virtual ~AudioOutputStreamDelegate() = default;
     // Writes up to bytes into buffer; answers how many were written.
     virtual size_t fill(uint8_t* buffer, size_t bytes) = 0;
+    // The stream broke while open (its audio server went away); it is
+    // closed by then. Called on the stream's thread, like fill.
+    virtual void outputFailed() {}
 };
 
 // Receives samples from an input stream (called on the stream's thread).

@@ -5,6 +5,7 @@
 #include "audio/files/audio_workers.h"
 #include "bridge/app_paths.h"
 #include "bridge/call_arguments.h"
+#include "bridge/json_parse.h"
 #include "bridge/native_objects.h"
 
 #include <picojson.h>
@@ -43,7 +44,7 @@ struct ConvertRequest {
 
 ConvertRequest parseConvertRequest(const std::string& text) {
     picojson::value v;
-    picojson::parse(v, text);
+    parseJson(v, text);
     const auto& o = v.get<picojson::object>();
     ConvertRequest r;
     r.file = stringMember(o, "file");

@@ -157,6 +157,11 @@ void AudioPlayer::stopAndRewind() {
     if (auto* d = delegate_.load()) d->playerStopped(file());
 }
 
+void AudioPlayer::outputFailed() {
+    stopAndRewind();
+    if (auto* d = delegate_.load()) d->playerError(file());
+}
+
 size_t AudioPlayer::fill(uint8_t* buffer, size_t bytes) {
     size_t copied = 0;
     AudioFileReader::Result last = AudioFileReader::Result::Data;

@@ -53,6 +53,8 @@ class AudioPlayer final : public AudioOutputStreamDelegate {
     float totalTime() const { return totalTime_; }
 
     size_t fill(uint8_t* buffer, size_t bytes) override;
+    // Told as a read error is: "stopped", then "error".
+    void outputFailed() override;
 
   private:
     void switchTo(AudioOutputStream* stream);

@@ -46,7 +46,8 @@ void AudioOutputUnit::start(const std::string& uid) {
     config.owner = this;
     // Set before the stream exists: its first callback may already stop it.
     open_ = running_ = true;
-    engine_ = PulsePlayback::open(config, [this](uint8_t* b, size_t n) { fillStep(b, n); });
+    engine_ = PulsePlayback::open(
+        config, [this](uint8_t* b, size_t n) { fillStep(b, n); }, [this] { failed(); });
     if (!engine_) closeState();
 }
 
@@ -80,6 +81,12 @@ float AudioOutputUnit::time() const {
 int32_t AudioOutputUnit::status() const {
     if (!open_) return kStreamClosed;
     return running_ ? kStreamRunning : kStreamPaused;
+}
+
+void AudioOutputUnit::failed() {
+    PulsePlayback::current()->detach();
+    closeState();
+    if (AudioOutputStreamDelegate* client = client_) client->outputFailed();
 }
 
 void AudioOutputUnit::fillStep(uint8_t* buffer, size_t bytes) {

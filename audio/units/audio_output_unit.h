@@ -35,6 +35,8 @@ class AudioOutputUnit final : public AudioOutputStream {
 
   private:
     void fillStep(uint8_t* buffer, size_t bytes);
+    // The stream broke (on its own thread): closed, and the client told.
+    void failed();
     bool onOwnThread() const;
     void closeState();
 

@@ -8,7 +8,9 @@
 namespace kx5 {
 namespace {
 
-Size workAreaNear(GtkWidget* window, int x, int y, bool havePosition) {
+// The work area of the monitor at (or nearest to) the point, or of the
+// primary monitor; empty when the display names none.
+Rect workAreaNear(GtkWidget* window, int x, int y, bool havePosition) {
     GdkDisplay* display = gtk_widget_get_display(window);
     GdkMonitor* monitor = havePosition ? gdk_display_get_monitor_at_point(display, x, y)
                                        : gdk_display_get_primary_monitor(display);
@@ -16,7 +18,11 @@ Size workAreaNear(GtkWidget* window, int x, int y, bool havePosition) {
     if (!monitor) return {};
     GdkRectangle area{};
     gdk_monitor_get_workarea(monitor, &area);
-    return {area.width, area.height};
+    return {area.x, area.y, area.width, area.height};
+}
+
+Size sizeOf(const Rect& r) {
+    return {r.width, r.height};
 }
 
 } // namespace
@@ -130,11 +136,18 @@ void MainWindow::restorePlacement() {
     SettingsFile settings(settingsPath_);
     const WindowPlacement saved = WindowPlacement::load(settings);
     const bool havePosition = saved.x && saved.y;
-    const Size size = initialSize(
-        saved, workAreaNear(window_, saved.x.value_or(0), saved.y.value_or(0), havePosition));
+    const Rect area = workAreaNear(window_, saved.x.value_or(0), saved.y.value_or(0), havePosition);
+    const Size size = initialSize(saved, sizeOf(area));
     gtk_window_set_default_size(GTK_WINDOW(window_), size.width, size.height);
-    if (havePosition) gtk_window_move(GTK_WINDOW(window_), *saved.x, *saved.y);
     normal_ = saved;
+    if (havePosition) {
+        // A place saved on a monitor that is gone (or written by hand) is
+        // brought back onto the screen, and saved so.
+        const Point at = clampToWorkArea({*saved.x, *saved.y}, size, area);
+        gtk_window_move(GTK_WINDOW(window_), at.x, at.y);
+        normal_.x = at.x;
+        normal_.y = at.y;
+    }
     normal_.width = size.width;
     normal_.height = size.height;
     if (saved.maximized) gtk_window_maximize(GTK_WINDOW(window_));
@@ -143,7 +156,8 @@ void MainWindow::restorePlacement() {
 void MainWindow::applyMinimumSize() {
     int x = 0, y = 0;
     gtk_window_get_position(GTK_WINDOW(window_), &x, &y);
-    const Size minimum = limitToWorkArea(kMinimumClientSize, workAreaNear(window_, x, y, true));
+    const Size minimum =
+        limitToWorkArea(kMinimumClientSize, sizeOf(workAreaNear(window_, x, y, true)));
     GdkGeometry hints{};
     hints.min_width = minimum.width;
     hints.min_height = minimum.height;

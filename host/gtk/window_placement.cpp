@@ -36,6 +36,17 @@ Size limitToWorkArea(Size wanted, Size workArea) {
     return wanted;
 }
 
+Point clampToWorkArea(Point wanted, Size size, const Rect& workArea) {
+    if (workArea.width <= 0 || workArea.height <= 0) return wanted;
+    const auto clamp = [](int at, int length, int start, int room) {
+        // Written so that positions far out (INT_MIN) cannot overflow.
+        const long long last = static_cast<long long>(start) + room - std::max(0, length);
+        return static_cast<int>(std::max<long long>(start, std::min<long long>(at, last)));
+    };
+    return {clamp(wanted.x, size.width, workArea.x, workArea.width),
+            clamp(wanted.y, size.height, workArea.y, workArea.height)};
+}
+
 Size initialSize(const WindowPlacement& saved, Size workArea) {
     const Size fallback = limitToWorkArea(kDefaultClientSize, workArea);
     return {saved.width.value_or(fallback.width), saved.height.value_or(fallback.height)};

@@ -25,6 +25,23 @@ struct WindowPlacement {
     void store(SettingsFile& settings) const;
 };
 
+struct Rect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+struct Point {
+    int x = 0;
+    int y = 0;
+};
+
+// A window's top-left corner moved just far enough that a window of that
+// size lies inside the work area (its top-left corner at the area's when it
+// is larger than the area). An empty area changes nothing.
+Point clampToWorkArea(Point wanted, Size size, const Rect& workArea);
+
 // A wanted size limited to the work area (each side on its own).
 Size limitToWorkArea(Size wanted, Size workArea);
 

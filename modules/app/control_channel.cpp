@@ -1,6 +1,7 @@
 #include "modules/app/control_channel.h"
 
 #include "bridge/javascript_interface.h"
+#include "bridge/json_parse.h"
 #include "bridge/ui_queue.h"
 
 #include <exception>
@@ -34,7 +35,7 @@ void ControlChannel::handleControlRequest(const std::string& request) {
         picojson::object args;
         if (!jsonText.empty()) {
             picojson::value v;
-            picojson::parse(v, jsonText);
+            parseJson(v, jsonText);
             // A text that is not an object raises the type error: no answer.
             args = v.get<picojson::object>();
         }

@@ -7,6 +7,7 @@
 #include "bridge/javascript_interface.h"
 #include "bridge/native_objects.h"
 #include "modules/app/control_channel.h"
+#include "modules/app/replace_file.h"
 #include "modules/app/settings_file.h"
 
 #include <picojson.h>
@@ -27,15 +28,6 @@ std::optional<std::string> readWholeFile(const std::string& path) {
     if (!g_file_get_contents(path.c_str(), &bytes, &length, nullptr)) return std::nullopt;
     const glib::Text data(bytes);
     return std::string(data.get(), length);
-}
-
-// Replaces the file in one step (temp file + fsync + rename).
-bool writeWholeFile(const std::string& path, const std::string& bytes) {
-    return g_file_set_contents_full(
-        path.c_str(), bytes.data(), static_cast<gssize>(bytes.size()),
-        static_cast<GFileSetContentsFlags>(G_FILE_SET_CONTENTS_CONSISTENT |
-                                           G_FILE_SET_CONTENTS_DURABLE),
-        0600, nullptr);
 }
 
 } // namespace
@@ -60,6 +52,12 @@ NativeCall_app::NativeCall_app(NativeObjects* owner, ControlChannel& control)
                   {"dragdrop", DragDrop},
                   {"dropfiles", DropFiles},
                   {"exit", Exit}});
+    // Writes that an earlier run did not finish (killed on the way) leave
+    // temporary files nobody would ever remove.
+    if (owner) {
+        removeStaleWrites(owner->paths.configFolder);
+        removeStaleWrites(owner->paths.dataFolder + "pref/");
+    }
 }
 
 void NativeCall_app::invoke(int32_t id, const Args& args, CallResult& result) {
@@ -138,7 +136,7 @@ void NativeCall_app::storage2(const Args& args, CallResult& result) {
         if (auto bytes = readWholeFile(path)) result.setString(fromUtf8(*bytes));
         return;
     }
-    writeWholeFile(path, toUtf8(*text));
+    replaceFile(path, toUtf8(*text));
 }
 
 } // namespace kx5

@@ -1,6 +1,9 @@
 // The program's settings file ($XDG_CONFIG_HOME/velmar/<appName>/settings.ini):
 // the page's "pref" text and the window placement. Every save replaces the
-// file atomically, so a crash never leaves half a file behind.
+// file atomically, so a crash never leaves half a file behind. A file that
+// is damaged (cut short, not text, not a settings file, a folder in its
+// place) is renamed <name>.damaged-<date>-<time> and reported on standard
+// error; the program then starts from the defaults and saves work again.
 #pragma once
 
 #include <memory>
@@ -13,7 +16,8 @@ namespace kx5 {
 
 class SettingsFile {
   public:
-    // Loads the file when it exists; a missing or unreadable file is empty.
+    // Loads the file when it exists; a missing file is empty, a damaged one
+    // is set aside (above).
     explicit SettingsFile(std::string path);
     SettingsFile(const SettingsFile&) = delete;
     SettingsFile& operator=(const SettingsFile&) = delete;
@@ -33,6 +37,8 @@ class SettingsFile {
     };
     std::string path_;
     std::unique_ptr<GKeyFile, KeyFileFree> file_;
+    // Damaged, and it could not be moved aside: saving would destroy it.
+    bool damagedInPlace_ = false;
 };
 
 // Where the settings file of a program lives.

@@ -1,5 +1,6 @@
 #include "modules/fs/file_content.h"
 
+#include "bridge/json_parse.h"
 #include "bridge/native_call.h"
 #include "bridge/unique_fd.h"
 #include "modules/fs/file_io.h"
@@ -53,7 +54,7 @@ void syncFolder(const std::string& folder) {
 
 ReadRange parseReadOptions(const std::string& json) {
     picojson::value v;
-    if (!picojson::parse(v, json).empty() || !v.is<picojson::object>())
+    if (!parseJson(v, json).empty() || !v.is<picojson::object>())
         throw std::invalid_argument("read options must be a JSON object");
     const auto& o = v.get<picojson::object>();
     const auto offset = o.find("offset");

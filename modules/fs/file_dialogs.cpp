@@ -2,6 +2,7 @@
 
 #include "bridge/call_arguments.h"
 #include "bridge/javascript_interface.h"
+#include "bridge/json_parse.h"
 #include "bridge/native_objects.h"
 #include "bridge/ui_queue.h"
 
@@ -52,7 +53,7 @@ class OneAnswer {
 
 std::string openFilterText(const std::string& filterJson) {
     picojson::value v;
-    const std::string err = picojson::parse(v, filterJson);
+    const std::string err = parseJson(v, filterJson);
     if (!err.empty() || !v.is<picojson::array>())
         throw std::invalid_argument("filter is not an array");
     std::string display, pattern;

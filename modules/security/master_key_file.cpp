@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace kx5::security {
@@ -84,42 +85,56 @@ MasterKey::~MasterKey() {
 }
 
 KeyFileResult readMasterKey(const std::string& folder) {
-    if (folder.empty()) return {KeyFileStatus::Unusable, std::nullopt};
-    FileDescriptor fd(::open(keyPath(folder).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (fd.get() < 0)
-        return {errno == ENOENT ? KeyFileStatus::Missing : KeyFileStatus::Unusable, std::nullopt};
+    if (folder.empty()) return {KeyFileStatus::Unusable, std::nullopt, "there is no folder for it"};
+    const auto unusable = [](std::string problem) {
+        return KeyFileResult{KeyFileStatus::Unusable, std::nullopt, std::move(problem)};
+    };
+    FileDescriptor fd(
+        ::open(keyPath(folder).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        if (errno == ENOENT) return {KeyFileStatus::Missing, std::nullopt, {}};
+        if (errno == ELOOP) return unusable("it is a symbolic link");
+        return unusable(std::string("it cannot be opened: ") + std::strerror(errno));
+    }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
-        st.st_size != static_cast<off_t>(kMasterKeySize))
-        return {KeyFileStatus::Unusable, std::nullopt};
+    if (::fstat(fd.get(), &st) != 0)
+        return unusable(std::string("it cannot be read: ") + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) return unusable("it is not a file");
+    if (st.st_uid != ::geteuid()) return unusable("it belongs to another user");
+    if (st.st_size != static_cast<off_t>(kMasterKeySize))
+        return unusable("it holds " + std::to_string(st.st_size) + " bytes, not " +
+                        std::to_string(kMasterKeySize));
     if ((st.st_mode & 0077) != 0 && ::fchmod(fd.get(), 0600) != 0)
-        return {KeyFileStatus::Unusable, std::nullopt};
+        return unusable(std::string("others may read it and it cannot be made private: ") +
+                        std::strerror(errno));
     MasterKey key;
     if (!readFully(fd.get(), key.data(), kMasterKeySize))
-        return {KeyFileStatus::Unusable, std::nullopt};
-    return {KeyFileStatus::Loaded, key};
+        return unusable(std::string("it cannot be read: ") + std::strerror(errno));
+    return {KeyFileStatus::Loaded, key, {}};
 }
 
-std::optional<MasterKey> loadOrCreateMasterKey(const std::string& folder) {
+KeyFileResult loadOrCreateMasterKey(const std::string& folder) {
     KeyFileResult existing = readMasterKey(folder);
-    if (existing.status != KeyFileStatus::Missing) return existing.key;
-    if (!ensureFolder(folder)) return std::nullopt;
+    if (existing.status != KeyFileStatus::Missing) return existing;
+    const KeyFileResult failed{KeyFileStatus::Missing, std::nullopt, {}};
+    if (!ensureFolder(folder)) return failed;
 
     MasterKey key;
-    if (RAND_bytes(key.data(), static_cast<int>(kMasterKeySize)) != 1) return std::nullopt;
+    if (RAND_bytes(key.data(), static_cast<int>(kMasterKeySize)) != 1) return failed;
     std::string pattern = folder + "." + kMasterKeyFileName + ".XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     // mkostemp creates the file with mode 0600.
     FileDescriptor fd(::mkostemp(name.data(), O_CLOEXEC));
-    if (fd.get() < 0) return std::nullopt;
+    if (fd.get() < 0) return failed;
     TemporaryPath temporary(name.data());
     if (!writeFully(fd.get(), key.data(), kMasterKeySize) || ::fsync(fd.get()) != 0 || !fd.close())
-        return std::nullopt;
-    if (::link(temporary.path().c_str(), keyPath(folder).c_str()) == 0) return key;
+        return failed;
+    if (::link(temporary.path().c_str(), keyPath(folder).c_str()) == 0)
+        return {KeyFileStatus::Loaded, key, {}};
     // Another process created the key first: use that one.
-    if (errno == EEXIST) return readMasterKey(folder).key;
-    return std::nullopt;
+    if (errno == EEXIST) return readMasterKey(folder);
+    return failed;
 }
 
 } // namespace kx5::security

@@ -34,6 +34,8 @@ enum class KeyFileStatus {
 struct KeyFileResult {
     KeyFileStatus status = KeyFileStatus::Missing;
     std::optional<MasterKey> key;
+    // What is wrong with an unusable file ("it holds 33 bytes, not 32").
+    std::string problem;
 };
 
 // Reads the key file in `folder` (ending in "/"). A key file that others may
@@ -43,7 +45,7 @@ KeyFileResult readMasterKey(const std::string& folder);
 // Reads the key, or creates it when there is none: written in full to a 0600
 // temporary file and then linked into place, so no reader ever sees a partial
 // key and a concurrently created key wins over ours. An unusable file is never
-// replaced: texts protected with it would be lost.
-std::optional<MasterKey> loadOrCreateMasterKey(const std::string& folder);
+// replaced (texts protected with it would be lost): it is answered as it is.
+KeyFileResult loadOrCreateMasterKey(const std::string& folder);
 
 } // namespace kx5::security

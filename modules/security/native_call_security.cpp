@@ -69,7 +69,8 @@ NativeCall_security::NativeCall_security(NativeObjects* owner, std::string keyFo
 }
 
 void NativeCall_security::invoke(int32_t id, const Args& args, CallResult& result) {
-    // Every failure answers the empty text, a missing argument included.
+    // Every failure answers the empty text, a missing argument included; a
+    // damaged key file answers its own failure.
     const std::string arg = optional(args, 0);
     switch (id) {
     case Kiv: {
@@ -85,14 +86,26 @@ void NativeCall_security::invoke(int32_t id, const Args& args, CallResult& resul
         break;
     case Encipher: {
         const auto entropy = protectionEntropy();
-        result.setString(entropy ? hexOrEmpty(protection_.protect(toUtf8(arg), *entropy))
-                                 : std::string());
+        try {
+            result.setString(entropy ? hexOrEmpty(protection_.protect(toUtf8(arg), *entropy))
+                                     : std::string());
+        } catch (const DamagedKeyFile& e) {
+            throw NativeException("the key file " + e.path() + " is damaged (" + e.problem() +
+                                  "): every text protected with it is lost, and nothing is "
+                                  "protected until it is moved away");
+        }
         break;
     }
     case Decipher: {
         const auto entropy = protectionEntropy();
-        const auto plain = entropy ? protection_.unprotect(hexDecode(arg), *entropy) : std::nullopt;
-        result.setString(plain ? fromUtf8(*plain) : std::string());
+        try {
+            const auto plain =
+                entropy ? protection_.unprotect(hexDecode(arg), *entropy) : std::nullopt;
+            result.setString(plain ? fromUtf8(*plain) : std::string());
+        } catch (const DamagedKeyFile& e) {
+            throw NativeException("the key file " + e.path() + " is damaged (" + e.problem() +
+                                  "): the text protected with it is lost");
+        }
         break;
     }
     case AesEncrypt:

@@ -28,13 +28,20 @@ bool addAssociatedData(EVP_CIPHER_CTX* ctx, std::string_view entropy) {
                                                 static_cast<int>(entropy.size())) == 1);
 }
 
+// The usable key, nothing when there is none; throws for a damaged one.
+std::optional<MasterKey> usableKey(const KeyFileResult& file, const std::string& folder) {
+    if (file.status == KeyFileStatus::Unusable)
+        throw DamagedKeyFile(folder + kMasterKeyFileName, file.problem);
+    return file.key;
+}
+
 } // namespace
 
 std::optional<Bytes> UserProtection::protect(std::string_view plain,
                                              std::string_view entropy) const {
     if (folder_.empty() || plain.size() > INT_MAX / 2 || entropy.size() > INT_MAX / 2)
         return std::nullopt;
-    const auto key = loadOrCreateMasterKey(folder_);
+    const auto key = usableKey(loadOrCreateMasterKey(folder_), folder_);
     if (!key) return std::nullopt;
 
     std::array<unsigned char, kNonceSize> nonce{};
@@ -67,7 +74,7 @@ std::optional<Bytes> UserProtection::unprotect(std::string_view blob,
         entropy.size() > INT_MAX / 2 || static_cast<unsigned char>(blob[0]) != kProtectionVersion)
         return std::nullopt;
     // Reading never creates a key: nothing can have been protected without one.
-    const auto key = readMasterKey(folder_).key;
+    const auto key = usableKey(readMasterKey(folder_), folder_);
     if (!key) return std::nullopt;
 
     const std::string_view nonce = blob.substr(1, kNonceSize);

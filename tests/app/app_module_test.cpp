@@ -11,11 +11,16 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace kx5;
 
@@ -223,4 +228,94 @@ TEST_F(AppModule, WorkerCompletionIsAnsweredAfterEarlierRequests) {
     control->handleControlDone(7);
     control->handleControlDone(-1);
     EXPECT_EQ(js->pullEvent(), "");
+}
+
+namespace {
+
+// The names in folder that start with prefix.
+std::vector<std::string> namesStartingWith(const std::string& folder, const std::string& prefix) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind(prefix, 0) == 0) out.push_back(name);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+} // namespace
+
+TEST_F(AppModule, ADamagedSettingsFileIsKeptAsideReportedAndWritesWorkAgain) {
+    const std::string settings = settingsFilePath(paths.configFolder);
+    std::string random(4096, '\0');
+    for (size_t i = 0; i < random.size(); ++i)
+        random[i] = char((i * 7919 + 13) % 251);
+    const std::string good = "[page]\npref={\"port\":\"KX-5\"}\n[window]\nx=10\n";
+    const std::vector<std::pair<std::string, std::string>> damaged = {
+        {"random bytes", random},
+        {"cut short", good.substr(0, 20)},
+        {"a NUL byte", "[page]\npref={\"port\":\0\"KX-5\"}\n"},
+        {"bytes that are not text", "[page]\npref={\"port\":\"\xFF\"}\n"},
+        {"no group", std::string(1 << 20, 'x') + "\n"},
+    };
+    std::filesystem::create_directories(paths.configFolder);
+    for (const auto& [what, bytes] : damaged) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(test::writeFile(settings, bytes));
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(call("$$app_storage"), "s");
+        const std::string report = testing::internal::GetCapturedStderr();
+        const auto aside = namesStartingWith(paths.configFolder, "settings.ini.damaged-");
+        ASSERT_EQ(aside.size(), 1u);
+        EXPECT_EQ(readFile(paths.configFolder + aside[0]), bytes) << "nothing of it is lost";
+        EXPECT_NE(report.find(settings + " is damaged"), std::string::npos) << report;
+        EXPECT_NE(report.find(aside[0]), std::string::npos) << report;
+        EXPECT_EQ(call("$$app_storage", {"{\"new\":1}"}), "v");
+        EXPECT_EQ(call("$$app_storage"), "s{\"new\":1}");
+        std::filesystem::remove(paths.configFolder + aside[0]);
+    }
+    // A folder in the file's place goes aside whole and saves work again.
+    std::filesystem::remove(settings);
+    std::filesystem::create_directories(settings + "/inside");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(call("$$app_storage", {"{\"after\":\"folder\"}"}), "v");
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(call("$$app_storage"), "s{\"after\":\"folder\"}");
+    const auto aside = namesStartingWith(paths.configFolder, "settings.ini.damaged-");
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_TRUE(std::filesystem::is_directory(paths.configFolder + aside[0] + "/inside"));
+    // A sound file is used as it is and never set aside.
+    ASSERT_TRUE(test::writeFile(settings, good));
+    EXPECT_EQ(call("$$app_storage"), "s{\"port\":\"KX-5\"}");
+    EXPECT_EQ(namesStartingWith(paths.configFolder, "settings.ini.damaged-").size(), 1u);
+}
+
+TEST_F(AppModule, TemporaryFilesOfEarlierRunsGoAtStartButNothingElse) {
+    const std::string pref = paths.dataFolder + "pref/";
+    std::filesystem::create_directories(pref);
+    std::filesystem::create_directories(paths.configFolder);
+    for (const char* name :
+         {"lastPath", ".lastPath.writing-Ab12Cd", "lastPath.Xy34Zw", "marks.AbCdEf", "notes.txt",
+          "lastPath.longer-name", ".hidden.writing-toolong1", "lastPath.Ab12C"})
+        ASSERT_TRUE(test::writeFile(pref + name, "x"));
+    std::filesystem::create_directory(pref + ".dir.writing-Ab12Cd");
+    ASSERT_TRUE(test::writeFile(paths.configFolder + "settings.ini", "[page]\npref=1\n"));
+    ASSERT_TRUE(test::writeFile(paths.configFolder + "settings.ini.Qw12Er", "[page]\n"));
+    ASSERT_TRUE(test::writeFile(paths.configFolder + ".settings.ini.writing-Qw12Er", "[pa"));
+    // One that a running writer holds stays.
+    ASSERT_TRUE(test::writeFile(pref + ".marks.writing-Held00", "x"));
+    const int held = open((pref + ".marks.writing-Held00").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+
+    // A new start of the module.
+    app.reset();
+    app = std::make_unique<NativeCall_app>(objects.get(), *control);
+    close(held);
+    EXPECT_EQ(namesStartingWith(pref, ""),
+              (std::vector<std::string>{".dir.writing-Ab12Cd", ".hidden.writing-toolong1",
+                                        ".marks.writing-Held00", "lastPath", "lastPath.Ab12C",
+                                        "lastPath.longer-name", "marks.AbCdEf", "notes.txt"}));
+    EXPECT_EQ(namesStartingWith(paths.configFolder, ""), std::vector<std::string>{"settings.ini"});
 }

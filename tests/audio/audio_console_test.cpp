@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 #include <picojson.h>
 
+#include <chrono>
+#include <thread>
+
 using namespace kx5;
 using namespace kx5::test;
 
@@ -47,4 +50,30 @@ TEST(AudioConsole, ListsConvertsAndPlaysThroughTheBridge) {
     for (const auto& e : console.eventsUntil("player\feof"))
         if (e.rfind("player\f", 0) == 0) played.push_back(e);
     EXPECT_EQ(played, (std::vector<std::string>{"player\fstop\f" + mp3, "player\feof\f" + mp3}));
+}
+
+TEST(AudioConsole, AServerThatDiesDuringPlaybackIsAPlayerFailure) {
+    PulseServer server;
+    ASSERT_TRUE(server.running()) << server.log();
+    TempDir home;
+    ConsoleProcess console(
+        KX5_EDITOR, {.home = home.path(), .env = {{"PULSE_SERVER", server.serverAddress()}}});
+    const std::string wav = home.file("long.wav");
+    writeWave(wav, {}, pcm16(sine16(44100 * 20, 2, 44100)));
+    ASSERT_EQ(console.call({"$$player_open", wav}), "b1");
+    ASSERT_EQ(console.call({"$$player_play"}), "v");
+    ASSERT_EQ(console.call({"$$player_status"}), "d1");
+    // Playing for a while before the server goes.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    server.kill();
+    std::vector<std::string> told;
+    for (const auto& e : console.eventsUntil("player\ferror"))
+        if (e.rfind("player\f", 0) == 0) told.push_back(e);
+    EXPECT_EQ(told, (std::vector<std::string>{"player\fstop\f" + wav, "player\ferror\f" + wav}));
+    EXPECT_EQ(console.call({"$$player_status"}), "d0");
+    EXPECT_EQ(console.call({"$$player_time"}), "f0.000000");
+    // The program goes on; playing again fails quietly with no server.
+    EXPECT_EQ(console.call({"$$player_play"}), "v");
+    EXPECT_EQ(console.call({"$$player_status"}), "d0");
+    EXPECT_EQ(console.finish(), 0);
 }

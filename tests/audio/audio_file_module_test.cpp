@@ -109,6 +109,18 @@ TEST_F(AudioModule, FormatOfUnreadableFilesAnswersErrorWithZeros) {
     EXPECT_EQ(call("format", {}), "eInvalid argument");
 }
 
+TEST_F(AudioModule, FormatOfAnythingButARegularFileAnswersErrorAtOnce) {
+    const std::string answer = "s{\"bitdepth\":0,\"bitrate\":0,\"channels\":0,\"duration\":0,"
+                               "\"format\":\"error\",\"samplerate\":0}";
+    Fifo fifo(files.file("pipe.wav"));
+    ASSERT_FALSE(fifo.path.empty());
+    EXPECT_EQ(fifo.answerOf([&] { return call("format", {fifo.path}); }), answer);
+    // A device that never ends and a folder.
+    EXPECT_EQ(fifo.answerOf([&] { return call("format", {"/dev/zero"}); }), answer);
+    std::filesystem::create_directory(files.file("folder.wav"));
+    EXPECT_EQ(call("format", {files.file("folder.wav")}), answer);
+}
+
 TEST_F(AudioModule, ConvertRoundTripsThroughMp3AndM4a) {
     const std::string wav = stereoWave("in.wav", 44100); // 1 s
     const std::string mp3 = files.file("out.mp3");

@@ -274,6 +274,22 @@ TEST_F(PulseBridge, PlayerLocateStopsAndTimeCountsFromThere) {
     EXPECT_EQ(player.call("file", {}), "s");
 }
 
+TEST_F(PulseBridge, PlayerAndSamplerRefuseAFifoOrADeviceAtOnce) {
+    NativeCall_player player(bridge.objects.get());
+    NativeCall_sampler sampler(bridge.objects.get());
+    sampler.call("create", {"1"});
+    Fifo fifo(files.file("pipe.wav"));
+    ASSERT_FALSE(fifo.path.empty());
+    for (const std::string& path : {fifo.path, std::string("/dev/zero")}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(fifo.answerOf([&] { return player.call("open", {path}); }), "b");
+        EXPECT_EQ(player.call("file", {}), "s");
+        EXPECT_EQ(fifo.answerOf([&] { return sampler.call("open", {"0", path}); }), "b");
+    }
+    // A real file still opens after them.
+    EXPECT_EQ(player.call("open", {constantWave(files, "ok.wav", 4410, 100)}), "b1");
+}
+
 TEST_F(PulseBridge, RecorderWritesWaveAndAac) {
     NativeCall_recorder recorder(bridge.objects.get());
     NativeCall_audio audio(bridge.objects.get());

@@ -4,8 +4,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <future>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace kx5::test {
 namespace {
@@ -154,6 +158,26 @@ std::vector<std::string> TestBridge::eventsUntil(const std::string& prefix,
         if (e.rfind(prefix, 0) == 0) break;
     }
     return events;
+}
+
+Fifo::Fifo(std::string where) : path(std::move(where)) {
+    if (mkfifo(path.c_str(), 0600) != 0) path.clear();
+}
+
+Fifo::~Fifo() {
+    if (!path.empty()) ::unlink(path.c_str());
+}
+
+std::optional<std::string> Fifo::answerOf(const std::function<std::string()>& call) {
+    auto answer = std::async(std::launch::async, call);
+    if (answer.wait_for(std::chrono::seconds(5)) == std::future_status::ready) return answer.get();
+    // A reader blocked in open() goes on once a writer came and went.
+    while (answer.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) ::close(fd);
+    }
+    answer.get();
+    return std::nullopt;
 }
 
 } // namespace kx5::test

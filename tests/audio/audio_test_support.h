@@ -13,7 +13,9 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,6 +71,16 @@ struct TestBridge {
     InlineUiQueue ui;
     CollectingInterface js{ui};
     std::unique_ptr<NativeObjects> objects;
+};
+
+// A FIFO that no one writes to, and a call that opens it: the call's answer
+// when it came within a few seconds, nullopt when it blocked (it is then set
+// free by a writer that opens and closes the FIFO, so a test never hangs).
+struct Fifo {
+    explicit Fifo(std::string path);
+    ~Fifo();
+    std::optional<std::string> answerOf(const std::function<std::string()>& call);
+    std::string path;
 };
 
 } // namespace kx5::test

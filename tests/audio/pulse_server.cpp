@@ -6,6 +6,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -83,6 +84,13 @@ PulseServer::~PulseServer() {
     if (process_) process_->stop(2000);
     process_.reset();
     unsetenv("PULSE_SERVER");
+}
+
+void PulseServer::kill() {
+    if (!process_) return;
+    process_->signal(SIGKILL);
+    process_->waitExit(10000);
+    ready_ = false;
 }
 
 namespace {

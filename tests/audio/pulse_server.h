@@ -35,6 +35,9 @@ class PulseServer {
     const std::string& serverAddress() const { return address_; }
     const std::string& log() const { return logPath_; }
 
+    // Ends the server at once, as a crash would (SIGKILL).
+    void kill();
+
     // Loads another null sink; answers the module index (or -1).
     int loadNullSink(const std::string& name);
     bool unloadModule(int index);

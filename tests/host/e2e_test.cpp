@@ -302,6 +302,27 @@ TEST_F(EndToEnd, PlacementIsSavedAtCloseAndRestoredAtTheNextStart) {
     }
 }
 
+TEST_F(EndToEnd, APlaceSavedOffScreenOpensOnScreenAndIsSavedSo) {
+    std::filesystem::create_directories(std::filesystem::path(home.settingsFile()).parent_path());
+    kx5::test::writeFile(home.settingsFile(),
+                         "[window]\nx=-99999\ny=-99999\nwidth=900\nheight=700\nmaximized=0\n");
+    {
+        auto p = start();
+        ASSERT_TRUE(p->ready());
+        auto rect = p->driver().windowRect();
+        // On the 1280x800 screen, at its size.
+        EXPECT_EQ(rect["x"].get<double>(), 0);
+        EXPECT_EQ(rect["y"].get<double>(), 0);
+        EXPECT_EQ(rect["width"].get<double>(), 900);
+        EXPECT_EQ(rect["height"].get<double>(), 700);
+        EXPECT_EQ(p->close(), 0);
+    }
+    const std::string saved = readFile(home.settingsFile());
+    EXPECT_NE(saved.find("x=0\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("y=0\n"), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("99999"), std::string::npos) << saved;
+}
+
 TEST_F(EndToEnd, ResumeFromSuspendPostsOneWakeupEvent) {
     auto p = start();
     ASSERT_TRUE(p->ready());

@@ -175,8 +175,7 @@ class EditorWithUnit : public SharedWorldTest {
     // The coefficient file of the last conversion (the next one overwrites
     // it), kept in the artifacts as well.
     std::vector<uint32_t> lastCoefficients(const std::string& keepAs) {
-        const auto bytes = readWholeFile(home.path() + "/tmp/velmar-" + std::to_string(getuid()) +
-                                         "-kx5-editor/VLM00000.tmp");
+        const auto bytes = readWholeFile(home.temporaryFolder() + "VLM00000.tmp");
         if (!bytes) return {};
         std::ofstream(world->artifacts() + "/" + name + "-" + keepAs, std::ios::binary) << *bytes;
         return wordsOfCoefficientFile(*bytes);

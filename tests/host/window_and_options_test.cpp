@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <fstream>
 #include <sstream>
 
@@ -62,6 +63,28 @@ TEST(WindowPlacement, MissingOrBadValuesFallBackToTheDefaultWithinTheWorkArea) {
     EXPECT_EQ(unknownArea.width, 1160);
     EXPECT_EQ(limitToWorkArea(kMinimumClientSize, {700, 500}).width, 700);
     EXPECT_EQ(limitToWorkArea(kMinimumClientSize, {700, 500}).height, 500);
+}
+
+TEST(WindowPlacement, APlaceOffTheWorkAreaIsBroughtBackOntoIt) {
+    const Rect area{0, 30, 1280, 770}; // a panel above
+    const Size size{900, 700};
+    auto at = [&](int x, int y) {
+        const Point p = clampToWorkArea({x, y}, size, area);
+        return std::pair(p.x, p.y);
+    };
+    EXPECT_EQ(at(100, 60), std::pair(100, 60)); // inside: as it was
+    EXPECT_EQ(at(-99999, -99999), std::pair(0, 30));
+    EXPECT_EQ(at(99999, 99999), std::pair(380, 100));
+    EXPECT_EQ(at(INT_MIN, INT_MAX), std::pair(0, 100));
+    EXPECT_EQ(at(-20, 40), std::pair(0, 40));
+    // A second monitor's area to the left, at negative positions.
+    EXPECT_EQ(clampToWorkArea({-1500, 10}, size, {-1920, 0, 1920, 1080}).x, -1500);
+    // Larger than the area: its top-left corner at the area's.
+    const Point big = clampToWorkArea({500, 500}, {2500, 1400}, area);
+    EXPECT_EQ(big.x, 0);
+    EXPECT_EQ(big.y, 30);
+    // No area known: nothing to clamp to.
+    EXPECT_EQ(clampToWorkArea({-99999, 5}, size, {}).x, -99999);
 }
 
 TEST(ProgramOptions, SwitchesPathsAndTheEndOfSwitches) {

@@ -111,6 +111,34 @@ TEST_F(Http, DownloadWithoutDestinationGoesToATemporaryNameWithProgress) {
     EXPECT_EQ(last, 200000);
 }
 
+TEST_F(Http, DownloadWithoutAUsableTemporaryFolderFailsAndWritesNowhereElse) {
+    const std::string cwd = host.dir.file("cwd/");
+    const std::string elsewhere = host.dir.file("elsewhere/");
+    fs::create_directories(cwd);
+    fs::create_directories(elsewhere);
+    writeFile(host.dir.file("a-file"), "x");
+    fs::create_directory_symlink(elsewhere, host.dir.file("link"));
+    const auto previous = fs::current_path();
+    fs::current_path(cwd);
+    // None, one that cannot be made, and a link in the folder's place.
+    for (const std::string& folder :
+         {std::string(), host.dir.file("a-file/temp/"), host.dir.file("link/")}) {
+        SCOPED_TRACE(folder);
+        host.objects.httpConnection = std::make_shared<HTTPConnection>(folder);
+        host.objects.httpConnection->setDelegate(&events);
+        const std::string url = server.url("/dir/ir.wav");
+        const uint32_t id = start("download", {url});
+        const auto failed = host.js.waitFor("http\ferror\f" + std::to_string(id) + "\f");
+        ASSERT_TRUE(failed);
+        EXPECT_EQ(failed->at(3), url);
+        waitUntilIdle();
+        EXPECT_TRUE(eventsOf("completed", id).empty());
+    }
+    fs::current_path(previous);
+    EXPECT_TRUE(filesIn(cwd).empty());
+    EXPECT_TRUE(filesIn(elsewhere).empty());
+}
+
 TEST_F(Http, WithoutContentLengthTheTotalIsZero) {
     const std::string dest = host.dir.file("nolength.bin");
     const uint32_t id = start("download", {server.url("/nolength"), dest});

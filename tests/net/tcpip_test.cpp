@@ -2,6 +2,7 @@
 #include "net/native_call_tcpip.h"
 #include "net/serial_port.h"
 #include "tests/net/support/net_test_host.h"
+#include "tests/support/forked_child.h"
 #include "tests/support/loopback.h"
 
 #include <arpa/inet.h>
@@ -9,11 +10,13 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <list>
 #include <mutex>
 #include <thread>
@@ -227,4 +230,58 @@ TEST(Serial, RateZeroKeepsTheCurrentRateAndHangUpIsClosed) {
     ::close(pty->master);
     pty->master = -1;
     EXPECT_TRUE(host.js.waitFor("tcpip\fclosed\f0"));
+}
+
+namespace {
+
+// Whether a user without admin rights can open the port (root passes the
+// exclusive mark; the port is handed to "nobody" for the try).
+std::string openAsAnotherUser(const std::string& name) {
+    return test::runForked([&](int&) -> std::string {
+               if (::setgid(65534) != 0 || ::setuid(65534) != 0) return "no other user";
+               const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+               if (fd < 0) return std::strerror(errno);
+               ::close(fd);
+               return "opened";
+           })
+        .text;
+}
+
+int exclusiveMark(int fd) {
+    int mark = -1;
+    return ::ioctl(fd, TIOCGEXCL, &mark) == 0 ? mark : -1;
+}
+
+} // namespace
+
+TEST(Serial, ClosingOrAFailedOpenLeavesThePortOpenableByOthers) {
+    Pty pty;
+    ASSERT_FALSE(pty.name.empty());
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(pty.name.c_str(), 65534, 65534), 0);
+    }
+    test::NetTestHost host;
+    NativeCall_tcpip tcpip(&host.objects);
+    ASSERT_EQ(tcpip.call("connect", {pty.name, "115200"}), "d0");
+    // Held exclusively while open...
+    EXPECT_EQ(exclusiveMark(pty.slave), 1);
+    if (root) {
+        EXPECT_EQ(openAsAnotherUser(pty.name), std::strerror(EBUSY));
+    }
+    tcpip.call("close", {"0"});
+    ASSERT_TRUE(host.js.waitFor("tcpip\fclosed\f0"));
+    // ...and free again after the close.
+    EXPECT_EQ(exclusiveMark(pty.slave), 0);
+    if (root) {
+        EXPECT_EQ(openAsAnotherUser(pty.name), "opened");
+    }
+
+    // An open that fails half-way (a rate the port does not have) leaves
+    // no mark either.
+    EXPECT_EQ(tcpip.call("connect", {pty.name, "12345"}), "d-1");
+    EXPECT_EQ(exclusiveMark(pty.slave), 0);
+    if (root) {
+        EXPECT_EQ(openAsAnotherUser(pty.name), "opened");
+    }
 }

@@ -118,19 +118,39 @@ TEST(SecurityProtection, MasterKeyFileIsPrivateAndNeverReplaced) {
     EXPECT_EQ(call("decipher", {blob}), "sfirst");
     EXPECT_EQ(modeOf(keyFile), 0600u);
 
-    // A damaged key file is left alone: nothing is enciphered with a new key
-    // that would orphan what was protected before.
+    // A damaged key file is left alone and named in a failure of its own:
+    // nothing is enciphered with a new key that would orphan what was
+    // protected before, and the texts it guarded are reported lost.
+    const std::string damaged = "ethe key file " + keyFile + " is damaged (";
+    const auto expectDamaged = [&](const std::string& why) {
+        SCOPED_TRACE(why);
+        EXPECT_EQ(call("encipher", {"third"}),
+                  damaged + why +
+                      "): every text protected with it is lost, and nothing is protected until "
+                      "it is moved away");
+        EXPECT_EQ(call("decipher", {blob}),
+                  damaged + why + "): the text protected with it is lost");
+        // And on every later start.
+        SecurityCalls later(folder);
+        EXPECT_EQ(later("decipher", {blob}).rfind(damaged, 0), 0u);
+    };
     writeFile(keyFile, key + "x");
-    EXPECT_EQ(call("encipher", {"third"}), "s");
-    EXPECT_EQ(call("decipher", {blob}), "s");
+    expectDamaged("it holds 33 bytes, not 32");
     EXPECT_EQ(readFile(keyFile), key + "x");
+    writeFile(keyFile, key.substr(0, 5));
+    expectDamaged("it holds 5 bytes, not 32");
+    writeFile(keyFile, "");
+    expectDamaged("it holds 0 bytes, not 32");
+    EXPECT_TRUE(exists(keyFile));
+    ASSERT_EQ(::unlink(keyFile.c_str()), 0);
+    ASSERT_EQ(::mkfifo(keyFile.c_str(), 0600), 0);
+    expectDamaged("it is not a file");
+    ASSERT_EQ(::unlink(keyFile.c_str()), 0);
 
     // A link in place of the key file is not followed.
     writeFile(tmp.path() + "elsewhere.key", key);
-    ASSERT_EQ(::unlink(keyFile.c_str()), 0);
     ASSERT_EQ(::symlink((tmp.path() + "elsewhere.key").c_str(), keyFile.c_str()), 0);
-    EXPECT_EQ(call("decipher", {blob}), "s");
-    EXPECT_EQ(call("encipher", {"fourth"}), "s");
+    expectDamaged("it is a symbolic link");
 
     // Restoring the original key brings the old text back.
     ASSERT_EQ(::unlink(keyFile.c_str()), 0);

@@ -51,6 +51,8 @@ class ConsoleProcess {
     bool readLine(std::string& line, int timeoutMs = 60000) {
         return process_->readLine(line, timeoutMs);
     }
+    // The program itself (to signal it or wait for its end).
+    ChildProcess& process() { return *process_; }
     // Ends the input, keeps the events printed on the way out (and every
     // line in rest when given) and answers the exit status.
     std::optional<int> finish(std::vector<std::string>* rest = nullptr);

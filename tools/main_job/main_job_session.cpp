@@ -87,8 +87,7 @@ int main(int argc, char** argv) {
                                         {"#tab-monitor", "7-midi-monitor"}})
             if (page.click(tab)) shot(name);
 
-        const auto coef = readWholeFile(home.path() + "/tmp/velmar-" + std::to_string(getuid()) +
-                                        "-kx5-editor/VLM00000.tmp");
+        const auto coef = readWholeFile(home.temporaryFolder() + "VLM00000.tmp");
         if (!coef) return fail("no coefficient file from the conversion");
         coefficients = *coef;
         std::ofstream(out + "/VLM00000.tmp", std::ios::binary) << coefficients;

@@ -45,6 +45,10 @@ std::string TestHome::settingsFile(const std::string& appName) const {
     return path_ + "/config/velmar/" + appName + "/settings.ini";
 }
 
+std::string TestHome::temporaryFolder(const std::string& appName) const {
+    return path_ + "/runtime/velmar-" + appName + "/";
+}
+
 std::string ProgramUnderTest::pageUrl(const std::string& page) {
     return "file://" + std::string(KX5_TEST_BUNDLE) + "/html/" + page;
 }

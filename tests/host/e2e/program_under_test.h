@@ -39,6 +39,9 @@ class TestHome {
     const std::string& path() const { return path_; }
     std::map<std::string, std::string> environment(const TestWorld& world) const;
     std::string settingsFile(const std::string& appName = "kx5-editor") const;
+    // The program's private temporary folder (under the home's runtime
+    // folder), with a trailing "/".
+    std::string temporaryFolder(const std::string& appName = "kx5-editor") const;
 
   private:
     test::TempDir folder_;

@@ -116,13 +116,22 @@ export class BackupSession {
         this.onEvent({ type: 'saved', path, contents: this.contents(backup) });
     }
 
-    // describeBackup with the slots' names.
+    // describeBackup with the slots' names. Only the patches and slots the
+    // unit has count: a file may list more, which a restore never writes.
     contents(backup) {
-        const c = describeBackup(backup);
+        const shown = {
+            ...backup,
+            userPatch: (backup.userPatch ?? []).slice(0, this.setting.numOfUserPatch),
+            irData: (backup.irData ?? []).slice(0, this.setting.numOfIrData),
+        };
+        const c = describeBackup(shown);
         const names = {};
-        (backup.irData ?? []).forEach((slot, i) => {
+        const nameLength = this.map.block('IRDATA(1)%NAME').size;
+        shown.irData.forEach((slot, i) => {
             const name = slot?.['IRDATA%NAME'];
-            if (Array.isArray(name)) names[i] = String.fromCharCode(...name.map((h) => parseInt(h, 16) & 0x7f)).trimEnd();
+            if (Array.isArray(name)) {
+                names[i] = name.slice(0, nameLength).map((h) => String.fromCharCode(parseInt(h, 16) & 0x7f)).join('').trimEnd();
+            }
         });
         const slots = c.slots.map((n) => n - 1);
         const patches = c.patches === 1 ? '1 user patch' : `${c.patches} user patches`;
