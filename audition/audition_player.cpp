@@ -8,7 +8,8 @@
 
 namespace kx5 {
 
-AuditionPlayer::AuditionPlayer(Ended ended) : ended_(std::move(ended)) {}
+AuditionPlayer::AuditionPlayer(Ended ended, Lost lost)
+    : ended_(std::move(ended)), lost_(std::move(lost)) {}
 
 AuditionPlayer::~AuditionPlayer() {
     stop();
@@ -60,7 +61,7 @@ bool AuditionPlayer::play(int which) {
     std::unique_ptr<PulsePlayback> old;
     {
         std::lock_guard lock(mutex_);
-        if (playing_ && stream_ && !stream_->detached() && streamRate_ == rate_) {
+        if (playing_ && stream_ && !stream_->detached() && !streamLost_ && streamRate_ == rate_) {
             if (which != current_) {
                 fadingFrom_ = current_;
                 fadeDone_ = 0;
@@ -74,7 +75,8 @@ bool AuditionPlayer::play(int which) {
         tail_ = 0;
         underruns_ = 0;
         underflowBase_ = stream_ ? stream_->underflows() : 0;
-        if (stream_ && (stream_->detached() || streamRate_ != rate_)) old = std::move(stream_);
+        if (stream_ && (stream_->detached() || streamLost_ || streamRate_ != rate_))
+            old = std::move(stream_);
     }
     old.reset();
     uint32_t rate;
@@ -94,13 +96,15 @@ bool AuditionPlayer::play(int which) {
         config.bufferCount = kBufferCount;
         config.streamName = "audition";
         config.owner = this;
-        auto stream = PulsePlayback::open(config, [this](uint8_t* b, size_t n) { fill(b, n); });
+        auto stream = PulsePlayback::open(
+            config, [this](uint8_t* b, size_t n) { fill(b, n); }, [this] { streamLost(); });
         std::lock_guard lock(mutex_);
         if (!stream) {
             playing_ = false;
             return false;
         }
         stream_ = std::move(stream);
+        streamLost_ = false;
         streamRate_ = rate;
     }
     return true;
@@ -140,6 +144,17 @@ AuditionPlayer::Status AuditionPlayer::status() const {
 double AuditionPlayer::sampleAt(int take, size_t i) const {
     const Samples& t = takes_[take];
     return t && i < t->size() ? double((*t)[i]) * gains_[take] : 0.0;
+}
+
+// Stream thread: the stream stays until the UI thread lets go of it.
+void AuditionPlayer::streamLost() {
+    {
+        std::lock_guard lock(mutex_);
+        streamLost_ = true;
+        playing_ = false;
+        tail_ = 0;
+    }
+    if (lost_) lost_();
 }
 
 // Stream thread: 16-bit stereo frames, the same sample on both channels.

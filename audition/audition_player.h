@@ -21,6 +21,9 @@ class AuditionPlayer {
     // Called on the stream's thread when the end of the phrase (not looping)
     // has been played.
     using Ended = std::function<void()>;
+    // Called on the stream's thread when the output went away while playing
+    // (the sound server stopped, the sink was removed); playing has stopped.
+    using Lost = std::function<void()>;
 
     static constexpr int kTakes = 2;
     static constexpr double kCrossfadeSeconds = 0.01;
@@ -30,7 +33,7 @@ class AuditionPlayer {
     static constexpr size_t kBufferFrames = 1024;
     static constexpr int kBufferCount = 4;
 
-    explicit AuditionPlayer(Ended ended = {});
+    explicit AuditionPlayer(Ended ended = {}, Lost lost = {});
     // Stops the stream (never from its own callback).
     ~AuditionPlayer();
     AuditionPlayer(const AuditionPlayer&) = delete;
@@ -62,9 +65,11 @@ class AuditionPlayer {
 
   private:
     void fill(uint8_t* buffer, size_t bytes);
+    void streamLost();
     double sampleAt(int take, size_t i) const;
 
     Ended ended_;
+    Lost lost_;
     mutable std::mutex mutex_;
     Samples takes_[kTakes];
     double gains_[kTakes] = {1.0, 1.0};
@@ -77,6 +82,7 @@ class AuditionPlayer {
     unsigned underruns_ = 0;
     unsigned underflowBase_ = 0; // frames of silence still to go before "ended"
     bool playing_ = false;
+    bool streamLost_ = false; // the stream failed: the next play opens another
     bool loop_ = false;
     std::string device_;
     std::unique_ptr<PulsePlayback> stream_;

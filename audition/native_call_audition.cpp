@@ -67,12 +67,20 @@ NativeCall_audition::NativeCall_audition(NativeObjects* owner) : NativeCall(owne
     // The end is heard on the stream's thread: the event goes out from
     // there, the idle stream is let go of on the UI thread.
     auto self = std::make_shared<std::weak_ptr<AuditionPlayer>>();
-    player_ = std::make_shared<AuditionPlayer>([&js, &ui, self] {
-        js.postEvent(eventText({"audition", "ended"}));
+    const auto letGo = [&ui, self] {
         ui.post([weak = *self] {
             if (auto p = weak.lock()) p->closeIfIdle();
         });
-    });
+    };
+    player_ = std::make_shared<AuditionPlayer>(
+        [&js, letGo] {
+            js.postEvent(eventText({"audition", "ended"}));
+            letGo();
+        },
+        [&js, letGo] {
+            js.postEvent(eventText({"audition", "error", "the audio output went away"}));
+            letGo();
+        });
     *self = player_;
 }
 

@@ -258,3 +258,36 @@ TEST_F(AuditionConsole, ThePhraseIsPlayedThroughTheIrAndSwitchesToBWhereItIs) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(AuditionConsole, AServerThatGoesAwayWhilePlayingIsToldAndPlayingStops) {
+    ConsoleProcess console(KX5_EDITOR, {.home = home.path(),
+                                        .arguments = {"--no-simulated-unit"},
+                                        .env = {{"PULSE_SERVER", server.serverAddress()}}});
+    ASSERT_TRUE(console.started());
+    ASSERT_EQ(
+        answer(console.call({"$$audition_phrase", home.file("di.wav")})).at("result").get<double>(),
+        1);
+    ASSERT_EQ(
+        answer(console.call({"$$audition_load", "a",
+                             "{\"path\":" + picojson::value(home.file("a.wav")).serialize() + "}"}))
+            .at("result")
+            .get<double>(),
+        1);
+    ASSERT_EQ(console.call({"$$audition_loop", "true"}), "b1");
+    ASSERT_EQ(console.call({"$$audition_play", "a"}), "b1");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    server.kill();
+    std::vector<std::string> told;
+    for (const auto& e : console.eventsUntil("audition\ferror"))
+        if (e.rfind("audition\f", 0) == 0) told.push_back(e.substr(0, e.find('\f', 9)));
+    EXPECT_EQ(told, (std::vector<std::string>{"audition\ferror"}));
+    EXPECT_FALSE(answer(console.call({"$$audition_status"})).at("playing").get<bool>());
+    // The program goes on: with no server, playing again answers that it
+    // cannot.
+    EXPECT_EQ(console.call({"$$audition_play", "a"}), "b");
+    EXPECT_EQ(console.finish(), 0);
+}
+
+} // namespace

@@ -124,6 +124,11 @@ test('A is the file shown, B the file kept; each is rendered once and both play 
     assert.equal(elements.get('audition-b').attributes['aria-pressed'], 'true');
     native.audition.events.ended();
     assert.equal(elements.get('audition-b').attributes['aria-pressed'], 'false');
+    // The output going away while playing is said, and nothing shows as playing.
+    elements.get('audition-b').click();
+    native.audition.events.error('the audio output went away');
+    assert.equal(elements.get('audition-b').attributes['aria-pressed'], 'false');
+    assert.match(elements.get('audition-note').textContent, /stopped: the audio output went away/);
 
     // A plays the file shown: another file ends it, B goes on.
     elements.get('audition-a').click();

@@ -36,6 +36,7 @@ export class Audition {
         if (!this.available) return;
         native.audition.events = native.audition.events ?? {};
         native.audition.events.ended = () => this.onEnded();
+        native.audition.events.error = (why) => this.onLost(why);
         this.build();
     }
 
@@ -223,6 +224,13 @@ export class Audition {
 
     onEnded() {
         this.playing = null;
+        this.update();
+    }
+
+    // The computer's audio output went away while playing.
+    onLost(why) {
+        this.playing = null;
+        this.say(`Playing stopped: ${why || 'the audio output went away'}.`);
         this.update();
     }
 }
