@@ -7,6 +7,7 @@
 #include <webkit2/webkit2.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace kx5 {
@@ -114,10 +115,11 @@ struct WebViewSignals {
         if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
         // The next document has to switch delivery on again.
         self->clearPush();
-        if (self->onPageCrashed)
-            self->onPageCrashed(reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT
-                                    ? "The page used too much memory and was stopped."
-                                    : "The page stopped unexpectedly.");
+        const char* message = reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT
+                                  ? "The page used too much memory and was stopped."
+                                  : "The page stopped unexpectedly.";
+        std::fprintf(stderr, "%s: %s\n", self->appName.c_str(), message);
+        if (self->onPageCrashed) self->onPageCrashed(message);
     }
 
     static void loadChanged(WebKitWebView*, WebKitLoadEvent event, WebViewHost* self) {

@@ -79,6 +79,8 @@ class ProgramUnderTest {
     void screenshot(const std::string& name);
     // The whole screen, dialogs included.
     void screenCapture(const std::string& name);
+    // Where the program's (and its later starts') standard error goes.
+    const std::string& logPath() const { return logPath_; }
 
   private:
     TestWorld& world_;
