@@ -1,6 +1,7 @@
 #include "bridge/json_parse.h"
 
 #include <cmath>
+#include <stdexcept>
 
 namespace kx5 {
 namespace {
@@ -96,6 +97,12 @@ std::string parseJson(picojson::value& out, std::string_view text, size_t maxDep
     if (refused.tooDeep) return "JSON nested deeper than " + std::to_string(maxDepth) + " levels";
     if (refused.outOfRange) return "a JSON number out of range";
     return error;
+}
+
+const picojson::value& requiredMember(const picojson::object& o, const char* key) {
+    auto it = o.find(key);
+    if (it == o.end()) throw std::runtime_error(std::string("missing ") + key);
+    return it->second;
 }
 
 } // namespace kx5

@@ -17,4 +17,8 @@ inline constexpr size_t kMaxJsonDepth = 100;
 // text, or "JSON nested deeper than N levels".
 std::string parseJson(picojson::value& out, std::string_view text, size_t maxDepth = kMaxJsonDepth);
 
+// The member `key` of a request object; std::runtime_error "missing <key>"
+// when it is not there.
+const picojson::value& requiredMember(const picojson::object& o, const char* key);
+
 } // namespace kx5

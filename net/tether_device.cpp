@@ -11,18 +11,12 @@
 namespace kx5 {
 namespace {
 
-const picojson::value& member(const picojson::object& o, const char* key) {
-    auto it = o.find(key);
-    if (it == o.end()) throw std::runtime_error(std::string("missing ") + key);
-    return it->second;
-}
-
 std::string text(const picojson::object& o, const char* key) {
-    return member(o, key).get<std::string>();
+    return requiredMember(o, key).get<std::string>();
 }
 
 int32_t integer(const picojson::object& o, const char* key) {
-    const double d = std::trunc(member(o, key).get<double>());
+    const double d = std::trunc(requiredMember(o, key).get<double>());
     // Out-of-range values would be undefined to convert; they name no device.
     if (!(d >= std::numeric_limits<int32_t>::min() && d <= std::numeric_limits<int32_t>::max()))
         throw std::runtime_error(std::string("out of range ") + key);

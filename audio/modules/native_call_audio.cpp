@@ -16,18 +16,12 @@
 namespace kx5 {
 namespace {
 
-const picojson::value& member(const picojson::object& o, const char* key) {
-    auto it = o.find(key);
-    if (it == o.end()) throw std::runtime_error(std::string("missing ") + key);
-    return it->second;
-}
-
 std::string stringMember(const picojson::object& o, const char* key) {
-    return member(o, key).get<std::string>();
+    return requiredMember(o, key).get<std::string>();
 }
 
 double numberMember(const picojson::object& o, const char* key) {
-    return member(o, key).get<double>();
+    return requiredMember(o, key).get<double>();
 }
 
 // A value that doesn't fit its field leaves 0, which the worker rejects.
